@@ -1,0 +1,300 @@
+#include "json/value.h"
+
+#include <bit>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+namespace vornel::json {
+
+// ---- String ----------------------------------------------------------------
+
+String::String(std::string_view text) : size_(text.size()) {
+  if (size_ != 0) {
+    data_ = static_cast<char*>(::operator new(size_));
+    std::memcpy(data_, text.data(), size_);
+  }
+}
+
+String& String::operator=(String&& other) noexcept {
+  if (this != &other) {
+    ::operator delete(data_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+  }
+  return *this;
+}
+
+// ---- Value -----------------------------------------------------------------
+
+Value Value::boolean(bool flag) noexcept {
+  Value v;
+  v.kind_ = Kind::boolean;
+  v.flag_ = flag;
+  return v;
+}
+
+Value Value::non_negative(uint64_t n) noexcept {
+  Value v;
+  v.kind_ = Kind::number;
+  v.rep_ = NumberRep::non_negative;
+  v.u_ = n;
+  return v;
+}
+
+Value Value::negative(int64_t n) noexcept {
+  Value v;
+  v.kind_ = Kind::number;
+  v.rep_ = NumberRep::negative;
+  v.i_ = n;
+  return v;
+}
+
+Value Value::floating(double f) noexcept {
+  Value v;
+  v.kind_ = Kind::number;
+  v.rep_ = NumberRep::floating;
+  v.f_ = f;
+  return v;
+}
+
+Value Value::string(String text) noexcept {
+  Value v;
+  v.kind_ = Kind::string;
+  v.str_.data = std::exchange(text.data_, nullptr);
+  v.str_.size = std::exchange(text.size_, 0);
+  return v;
+}
+
+Value Value::array_of_nulls(size_t size) {
+  Value v;
+  v.arr_.data = size == 0 ? nullptr : new Value[size];
+  v.arr_.size = size;
+  v.kind_ = Kind::array;
+  return v;
+}
+
+Value Value::array(std::span<Value> elements) {
+  Value v = array_of_nulls(elements.size());
+  for (size_t i = 0; i < elements.size(); ++i) v.arr_.data[i] = std::move(elements[i]);
+  return v;
+}
+
+Value Value::object(Map map) {
+  Value v;
+  v.map_ = new Map(std::move(map));
+  v.kind_ = Kind::object;
+  return v;
+}
+
+Value::Value(Value&& other) noexcept
+    : kind_(other.kind_), rep_(other.rep_), flag_(other.flag_) {
+  // The union's widest members are two words; copy both.
+  std::memcpy(static_cast<void*>(&str_), &other.str_, sizeof str_);
+  other.kind_ = Kind::null;
+}
+
+Value& Value::operator=(Value&& other) noexcept {
+  if (this != &other) {
+    destroy();
+    kind_ = other.kind_;
+    rep_ = other.rep_;
+    flag_ = other.flag_;
+    std::memcpy(static_cast<void*>(&str_), &other.str_, sizeof str_);
+    other.kind_ = Kind::null;
+  }
+  return *this;
+}
+
+void Value::destroy() noexcept {
+  // Recursion depth is bounded by the reader's nesting limit (127 levels).
+  switch (kind_) {
+    case Kind::string:
+      ::operator delete(str_.data);
+      break;
+    case Kind::array:
+      delete[] arr_.data;
+      break;
+    case Kind::object:
+      delete map_;
+      break;
+    default:
+      break;
+  }
+  kind_ = Kind::null;
+}
+
+double Value::number_as_double() const noexcept {
+  switch (rep_) {
+    case NumberRep::non_negative:
+      return static_cast<double>(u_);  // round to nearest, ties to even
+    case NumberRep::negative:
+      return static_cast<double>(i_);
+    case NumberRep::floating:
+      break;
+  }
+  return f_;
+}
+
+Value Value::clone() const {
+  switch (kind_) {
+    case Kind::null:
+      return Value();
+    case Kind::boolean:
+      return boolean(flag_);
+    case Kind::number: {
+      Value v;
+      v.kind_ = Kind::number;
+      v.rep_ = rep_;
+      v.u_ = u_;
+      return v;
+    }
+    case Kind::string:
+      return string(as_string());
+    case Kind::array: {
+      Value v = array_of_nulls(arr_.size);
+      for (size_t i = 0; i < arr_.size; ++i) v.arr_.data[i] = arr_.data[i].clone();
+      return v;
+    }
+    case Kind::object:
+      break;
+  }
+  return object(map_->clone());
+}
+
+// ---- Map -------------------------------------------------------------------
+
+Map::Map() : keys_(next_hash_keys()) {}
+
+static bool same_key(std::string_view a, std::string_view b) noexcept {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0;
+}
+
+std::optional<size_t> Map::find_linear(std::string_view key) const noexcept {
+  for (size_t i = 0; i < members_.size(); ++i) {
+    if (same_key(members_[i].key.view(), key)) return i;
+  }
+  return std::nullopt;
+}
+
+std::optional<size_t> Map::find(std::string_view key, uint64_t hash) const noexcept {
+  for (size_t slot = hash & index_mask_;; slot = (slot + 1) & index_mask_) {
+    uint32_t position = index_[slot];
+    if (position == kEmptySlot) return std::nullopt;
+    const Member& m = members_[position];
+    if (m.hash == hash && same_key(m.key.view(), key)) return position;
+  }
+}
+
+const Value* Map::get(std::string_view key) const noexcept {
+  std::optional<size_t> position;
+  if (!index_) {
+    position = find_linear(key);
+  } else {
+    position = find(key, siphash13(keys_, key.data(), key.size()));
+  }
+  return position ? &members_[*position].value : nullptr;
+}
+
+void Map::index_position(uint32_t position) noexcept {
+  size_t slot = members_[position].hash & index_mask_;
+  while (index_[slot] != kEmptySlot) slot = (slot + 1) & index_mask_;
+  index_[slot] = position;
+}
+
+// Rebuilds the index with `slots` slots (a power of two) from the stored
+// hashes; keys are never hashed twice.
+void Map::build_index(size_t slots) {
+  index_ = std::make_unique_for_overwrite<uint32_t[]>(slots);
+  std::fill_n(index_.get(), slots, kEmptySlot);
+  index_mask_ = slots - 1;
+  for (size_t i = 0; i < members_.size(); ++i) index_position(static_cast<uint32_t>(i));
+}
+
+Map::Inserted Map::insert_full(String key, Value value) {
+  if (!index_ && members_.size() < kLinearLimit) {
+    if (auto position = find_linear(key.view())) {
+      return {*position, std::exchange(members_[*position].value, std::move(value))};
+    }
+    members_.push_back(Member{std::move(key), std::move(value), 0});
+    return {members_.size() - 1, std::nullopt};
+  }
+
+  if (!index_) {
+    // Growing past the linear limit: hash the members once and index them.
+    for (Member& m : members_) m.hash = siphash13(keys_, m.key.view().data(), m.key.view().size());
+    build_index(4 * kLinearLimit);
+  }
+  const uint64_t hash = siphash13(keys_, key.view().data(), key.view().size());
+  if (auto position = find(key.view(), hash)) {
+    return {*position, std::exchange(members_[*position].value, std::move(value))};
+  }
+  if (members_.size() >= kEmptySlot - 1) throw std::length_error("object has too many members");
+  members_.push_back(Member{std::move(key), std::move(value), hash});
+  const size_t position = members_.size() - 1;
+  if (2 * members_.size() > index_mask_ + 1) {
+    build_index(2 * (index_mask_ + 1));
+  } else {
+    index_position(static_cast<uint32_t>(position));
+  }
+  return {position, std::nullopt};
+}
+
+Map Map::clone() const {
+  Map copy;
+  copy.keys_ = keys_;
+  copy.members_.reserve(members_.size());
+  for (const Member& m : members_) copy.members_.push_back(Member{m.key.clone(), m.value.clone(), m.hash});
+  if (index_) {
+    const size_t slots = index_mask_ + 1;
+    copy.index_ = std::make_unique_for_overwrite<uint32_t[]>(slots);
+    std::memcpy(copy.index_.get(), index_.get(), slots * sizeof(uint32_t));
+    copy.index_mask_ = index_mask_;
+  }
+  return copy;
+}
+
+// ---- Equality --------------------------------------------------------------
+
+bool eq(const Value& a, const Value& b) noexcept {
+  if (a.kind() != b.kind()) return false;
+  switch (a.kind()) {
+    case Kind::null:
+      return true;
+    case Kind::boolean:
+      return a.as_bool() == b.as_bool();
+    case Kind::number:
+      if (a.number_rep() != b.number_rep()) return false;
+      switch (a.number_rep()) {
+        case NumberRep::non_negative:
+          return a.as_u64() == b.as_u64();
+        case NumberRep::negative:
+          return a.as_i64() == b.as_i64();
+        case NumberRep::floating:
+          return a.as_f64() == b.as_f64();
+      }
+      return false;
+    case Kind::string:
+      return same_key(a.as_string(), b.as_string());
+    case Kind::array: {
+      auto xs = a.as_array(), ys = b.as_array();
+      if (xs.size() != ys.size()) return false;
+      for (size_t i = 0; i < xs.size(); ++i) {
+        if (!eq(xs[i], ys[i])) return false;
+      }
+      return true;
+    }
+    case Kind::object: {
+      const Map &x = a.as_object(), &y = b.as_object();
+      if (x.size() != y.size()) return false;
+      for (const Member& m : x) {
+        const Value* other = y.get(m.key.view());
+        if (!other || !eq(m.value, *other)) return false;
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace vornel::json

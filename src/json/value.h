@@ -1,0 +1,187 @@
+// The in-memory JSON value: six kinds, numbers in three representations, and
+// objects as insertion-ordered maps with a keyed hash index.
+//
+// A Value owns its whole subtree; nothing is shared and there are no cycles.
+// Values are move-only: copying a subtree is explicit (`clone`).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "json/siphash.h"
+
+namespace vornel::json {
+
+class Map;
+
+enum class Kind : uint8_t { null, boolean, number, string, array, object };
+
+// The representation is part of a number's value: 1 and 1.0 are different
+// values, and so are 0 and -0.0.
+enum class NumberRep : uint8_t {
+  non_negative,  // uint64_t, 0 to 2^64-1
+  negative,      // int64_t, -2^63 to -1; never zero or positive
+  floating,      // finite binary64, never NaN or infinite
+};
+
+// Owned UTF-8 text of exact length; may hold NUL bytes. An empty string owns
+// no allocation.
+class String {
+ public:
+  String() noexcept = default;
+  explicit String(std::string_view text);
+  String(String&& other) noexcept : data_(other.data_), size_(other.size_) {
+    other.data_ = nullptr;
+    other.size_ = 0;
+  }
+  String& operator=(String&& other) noexcept;
+  String(const String&) = delete;
+  String& operator=(const String&) = delete;
+  ~String() { ::operator delete(data_); }
+
+  std::string_view view() const noexcept { return {data_, size_}; }
+  String clone() const { return String(view()); }
+
+ private:
+  friend class Value;
+  char* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+class Value {
+ public:
+  Value() noexcept : kind_(Kind::null), str_{nullptr, 0} {}
+  static Value boolean(bool flag) noexcept;
+  static Value non_negative(uint64_t n) noexcept;
+  static Value negative(int64_t n) noexcept;  // n < 0
+  static Value floating(double f) noexcept;   // finite
+  static Value string(String text) noexcept;
+  static Value string(std::string_view text) { return string(String(text)); }
+  // An array of exactly `elements.size()` elements, moved out of `elements`.
+  static Value array(std::span<Value> elements);
+  // An array of `size` nulls, to be filled in place through `as_array()`.
+  static Value array_of_nulls(size_t size);
+  static Value object(Map map);
+
+  Value(Value&& other) noexcept;
+  Value& operator=(Value&& other) noexcept;
+  Value(const Value&) = delete;
+  Value& operator=(const Value&) = delete;
+  ~Value() { destroy(); }
+
+  Kind kind() const noexcept { return kind_; }
+  bool is_null() const noexcept { return kind_ == Kind::null; }
+  bool is_object() const noexcept { return kind_ == Kind::object; }
+
+  bool as_bool() const noexcept { return flag_; }
+  NumberRep number_rep() const noexcept { return rep_; }
+  uint64_t as_u64() const noexcept { return u_; }
+  int64_t as_i64() const noexcept { return i_; }
+  double as_f64() const noexcept { return f_; }
+  // The number's value as a double: a float unchanged, an integer rounded to
+  // nearest, ties to even (9007199254740993 becomes 9007199254740992.0).
+  double number_as_double() const noexcept;
+
+  std::string_view as_string() const noexcept { return {str_.data, str_.size}; }
+  std::span<const Value> as_array() const noexcept { return {arr_.data, arr_.size}; }
+  std::span<Value> as_array() noexcept { return {arr_.data, arr_.size}; }
+  const Map& as_object() const noexcept { return *map_; }
+  Map& as_object() noexcept { return *map_; }
+
+  Value clone() const;
+
+ private:
+  void destroy() noexcept;
+
+  Kind kind_;
+  NumberRep rep_ = NumberRep::non_negative;
+  bool flag_ = false;
+  union {
+    uint64_t u_;
+    int64_t i_;
+    double f_;
+    struct {
+      char* data;
+      size_t size;
+    } str_;
+    struct {
+      Value* data;
+      size_t size;
+    } arr_;
+    Map* map_;
+  };
+};
+
+// One member of a Map. `hash` is the key's SipHash under the map's keys once
+// the map has an index, and 0 before (small maps never hash).
+struct Member {
+  String key;
+  Value value;
+  uint64_t hash = 0;
+};
+
+// An object's members in insertion order, keys unique, with lookup by key.
+//
+// Members are stored contiguously; the index is an open-addressing table of
+// member positions (linear probing, at most half full) built only once the map
+// outgrows `kLinearLimit` members. Up to that size a scan comparing lengths
+// then bytes beats hashing, and no hash is computed at all.
+class Map {
+ public:
+  static constexpr size_t kLinearLimit = 8;
+
+  Map();  // takes a fresh pair of hash keys
+  Map(Map&&) noexcept = default;
+  Map& operator=(Map&&) noexcept = default;
+  ~Map() = default;
+
+  size_t size() const noexcept { return members_.size(); }
+  bool empty() const noexcept { return members_.empty(); }
+  std::span<const Member> members() const noexcept { return members_; }
+  std::span<Member> members() noexcept { return members_; }
+  auto begin() const noexcept { return members_.begin(); }
+  auto end() const noexcept { return members_.end(); }
+
+  const Value* get(std::string_view key) const noexcept;
+  Value* get(std::string_view key) noexcept {
+    return const_cast<Value*>(std::as_const(*this).get(key));
+  }
+
+  struct Inserted {
+    size_t position;
+    std::optional<Value> previous;
+  };
+  // Appends (key, value), or, when a member with this key exists, replaces its
+  // value in place (keeping its position and key) and hands back the old one.
+  Inserted insert_full(String key, Value value);
+
+  void reserve(size_t members) { members_.reserve(members); }
+  Map clone() const;
+  HashKeys hash_keys() const noexcept { return keys_; }
+
+ private:
+  static constexpr uint32_t kEmptySlot = UINT32_MAX;
+
+  std::optional<size_t> find(std::string_view key, uint64_t hash) const noexcept;
+  std::optional<size_t> find_linear(std::string_view key) const noexcept;
+  void build_index(size_t slots);
+  void index_position(uint32_t position) noexcept;
+
+  std::vector<Member> members_;
+  std::unique_ptr<uint32_t[]> index_;  // null while size() <= kLinearLimit
+  size_t index_mask_ = 0;              // slot count - 1
+  HashKeys keys_;
+};
+
+// Equality of the value model: kinds and number representations must match,
+// floats compare by IEEE equality (0.0 == -0.0), objects regardless of member
+// order.
+bool eq(const Value& a, const Value& b) noexcept;
+
+}  // namespace vornel::json
