@@ -186,13 +186,13 @@ std::optional<size_t> Map::find(std::string_view key, uint64_t hash) const noexc
   }
 }
 
+std::optional<size_t> Map::position_of(std::string_view key) const noexcept {
+  if (!index_) return find_linear(key);
+  return find(key, siphash13(keys_, key.data(), key.size()));
+}
+
 const Value* Map::get(std::string_view key) const noexcept {
-  std::optional<size_t> position;
-  if (!index_) {
-    position = find_linear(key);
-  } else {
-    position = find(key, siphash13(keys_, key.data(), key.size()));
-  }
+  std::optional<size_t> position = position_of(key);
   return position ? &members_[*position].value : nullptr;
 }
 
