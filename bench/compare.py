@@ -284,19 +284,26 @@ def _calls(fn, payload, loops: int) -> float:
     return (time.perf_counter() - t0) / loops
 
 
-def measure(impls: dict, payload: bytes, reps: int, min_sample: float) -> dict:
-    """Median seconds per call for each implementation; repetitions are
-    interleaved: each round runs every implementation once, in rotating order."""
+def measure(impls: dict, payload: bytes, reps: int, min_sample: float, slow: float = 0.5,
+            slow_reps: int = 3) -> dict:
+    """Median seconds per call for each implementation. Repetitions are
+    interleaved: each round runs every implementation once, in rotating order.
+    The first round calibrates how many calls make one sample; where a single
+    call already takes `slow` seconds it counts as a sample, and such slow
+    implementations get `slow_reps` samples in all."""
     names = list(impls)
-    loops = {}
-    for name in names:                    # warm-up, and calibration of loops
+    loops, samples, wanted = {}, {}, {}
+    for name in names:
         t = _calls(impls[name], payload, 1)
         loops[name] = max(1, math.ceil(min_sample / max(t, 1e-9)))
-    samples = {name: [] for name in names}
-    for r in range(reps):
-        order = names[r % len(names):] + names[:r % len(names)]
-        for name in order:
-            samples[name].append(_calls(impls[name], payload, loops[name]))
+        samples[name] = [t] if t >= slow else []
+        wanted[name] = min(reps, slow_reps) if t >= slow else reps
+    r = 0
+    while any(len(samples[n]) < wanted[n] for n in names):
+        for name in names[r % len(names):] + names[:r % len(names)]:
+            if len(samples[name]) < wanted[name]:
+                samples[name].append(_calls(impls[name], payload, loops[name]))
+        r += 1
     return {name: statistics.median(s) for name, s in samples.items()}
 
 
@@ -446,7 +453,8 @@ def write_markdown(res: dict, path: Path) -> None:
     L.append(f"- commit {m['commit']}, {m['date']}; load average at start "
              f"{' '.join(m['loadavg_start'])}, at end {' '.join(m.get('loadavg_end', []))}")
     L.append(f"- {res['options']['reps']} interleaved repetitions, median; each sample at "
-             f"least {res['options']['min_sample'] * 1000:.0f} ms of repeated calls")
+             f"least {res['options']['min_sample'] * 1000:.0f} ms of repeated calls; where one call "
+             f"takes over 0.5 s, 3 single calls, the first of them the calibration run")
     L.append("")
     L.append("Run it: `.deps/python3.15/usr/bin/python3.15 bench/compare.py` "
              "(`--quick` for a one-minute pass), then "
@@ -707,10 +715,15 @@ def main(argv=None) -> int:
 
     # 4. Peak memory of one call on the largest payloads, fresh process each.
     if not a.no_memory:
+        # Peak memory does not depend on timing, so two probes run at once.
+        from concurrent.futures import ThreadPoolExecutor
+        jobs = [(shape, impl) for shape in largest for impl in impls]
+        with ThreadPoolExecutor(max_workers=2) as pool:
+            done = dict(zip(jobs, pool.map(lambda j: memory_growth(j[1], largest[j[0]][1]), jobs)))
         for shape, (n, path, size) in largest.items():
             mm = {"name": shape, "rows": n, "bytes": size, "growth": {}, "raw": {}}
             for impl in impls:
-                r = memory_growth(impl, path)
+                r = done[(shape, impl)]
                 mm["raw"][impl] = r
                 mm["growth"][impl] = r["growth"] / size if "growth" in r else r.get("error", "error")
             say(f"memory {shape:>12} {n} rows {size / 1e6:.1f} MB: " + " ".join(

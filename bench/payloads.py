@@ -221,8 +221,8 @@ def _strings_row(rng: random.Random, i: int) -> dict:
         "title": _text(rng, 30, 90),
         "author": rng.choice(_FIRST) + " " + rng.choice(_LAST),
         "lang": "en",
-        "summary": _text(rng, 80, 200),
-        "body": _text(rng, 250, 900),
+        "summary": _text(rng, 60, 160),
+        "body": _text(rng, 200, 600),
         "url": "https://example.com/articles/" + "".join(
             rng.choice(string.ascii_lowercase) for _ in range(12)),
     }
