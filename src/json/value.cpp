@@ -166,8 +166,9 @@ Value Value::clone() const {
 
 Map::Map() : keys_(next_hash_keys()) {}
 
+// Empty strings own no allocation, so their data may be null: no memcmp then.
 static bool same_key(std::string_view a, std::string_view b) noexcept {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0;
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
 }
 
 std::optional<size_t> Map::find_linear(std::string_view key) const noexcept {

@@ -23,7 +23,7 @@ void replay(const char* target, bool (*property)(std::string_view)) {
     EXPECT_TRUE(property(read_file(entry.path()))) << entry.path();
     ++replayed;
   }
-  RecordProperty("replayed", static_cast<int>(replayed));
+  testing::Test::RecordProperty("replayed", static_cast<int>(replayed));
 }
 
 TEST(FuzzRegressions, ColumnarizeStaysSound) { replay("columnarize", vornel::fuzz::columnarize_is_sound); }

@@ -1,6 +1,7 @@
 """Repeated calls, failing or not, leak neither memory nor references."""
 
 import gc
+import os
 import sys
 
 import vornel_codec
@@ -41,4 +42,7 @@ def test_no_growth_over_many_calls():
     run_all(20_000)
     gc.collect()
     assert [sys.getrefcount(o) for o in shared] == counts
-    assert resident_kib() - rss < 2_048
+    # AddressSanitizer holds freed memory in quarantine, so resident size
+    # only means something without it.
+    if "asan" not in os.environ.get("LD_PRELOAD", ""):
+        assert resident_kib() - rss < 2_048
