@@ -53,7 +53,7 @@ import tempfile
 import threading
 import time
 from functools import partial
-from itertools import chain
+from itertools import chain, repeat
 from operator import eq, is_, is_not, itemgetter
 from pathlib import Path
 
@@ -84,6 +84,7 @@ except ImportError:
 _MISSING = object()
 _NUMBER_TYPES = (int, float)
 _is_not_none = partial(is_not, None)
+_get = dict.get
 
 
 def _same(a, b) -> bool:
@@ -129,13 +130,11 @@ def columnarize_rows(rows) -> dict:
         raise ValueError("the array holds something other than objects")
     n = len(rows)
     names = list(dict.fromkeys(chain.from_iterable(rows)))  # first appearance
-    template = dict.fromkeys(names)                         # absent -> None
-    table = [list((template | r).values()) for r in rows]
-    keep, keep_idx, constants = [], [], {}
-    first_row = table[0] if table else ()
-    for i, name in enumerate(names):
-        first = first_row[i]
-        column = map(itemgetter(i), table)
+    keep, constants = [], {}
+    first_row = rows[0] if rows else {}
+    for name in names:
+        first = first_row.get(name)
+        column = map(_get, rows, repeat(name))              # absent -> None
         if first is None:
             # null or absent in the first row: never constant; dropped when
             # nothing in the column is set
@@ -145,17 +144,17 @@ def columnarize_rows(rows) -> dict:
             constants[name] = first
             continue
         keep.append(name)
-        keep_idx.append(i)
+    template = dict.fromkeys(names)                         # every name, None
     if len(keep) == len(names):
-        out = table
+        out = [list((template | r).values()) for r in rows]
     elif len(keep) > 1:
-        pick = itemgetter(*keep_idx)
-        out = [list(pick(row)) for row in table]
+        pick = itemgetter(*keep)
+        out = [list(pick(template | r)) for r in rows]
     elif keep:
-        j = keep_idx[0]
-        out = [[row[j]] for row in table]
+        name = keep[0]
+        out = [[r.get(name)] for r in rows]
     else:
-        out = [[] for _ in table]
+        out = [[] for _ in rows]
     return {"columns": keep, "rows": out, "constants": constants}
 
 
