@@ -20,7 +20,9 @@ What is measured
   ``vornel_codec.columnarize``. Before any timing, every peer's output is
   checked to equal columnarize's, as parsed JSON, on integer-only payloads of
   every shape (floats are left out there so that the check does not depend on
-  how each library formats them).
+  how each library formats them). On the timed payloads, floats included,
+  the outputs are compared as parsed values and any difference is reported
+  as a note.
 * throughput: MB/s of input (10**6 bytes), median of interleaved repetitions
   (each repetition runs every implementation once, in a rotating order), with
   the ratio of columnarize to the fastest peer transform and to the fastest
@@ -263,14 +265,46 @@ def check_peers(payload: bytes, label: str) -> list[str]:
     return problems
 
 
+def _first_difference(a, b, path="$"):
+    """Where two parsed documents first differ (numbers compared by value)."""
+    if isinstance(a, dict) and isinstance(b, dict):
+        if list(a) != list(b):
+            return f"{path}: members {list(a)[:8]} vs {list(b)[:8]}"
+        for k in a:
+            d = _first_difference(a[k], b[k], f"{path}.{k}")
+            if d:
+                return d
+        return None
+    if isinstance(a, list) and isinstance(b, list):
+        if len(a) != len(b):
+            return f"{path}: {len(a)} vs {len(b)} items"
+        for i, (x, y) in enumerate(zip(a, b)):
+            d = _first_difference(x, y, f"{path}[{i}]")
+            if d:
+                return d
+        return None
+    return None if a == b else f"{path}: {a!r} vs {b!r}"
+
+
 def loose_check(payload: bytes, outputs: dict, label: str) -> list[str]:
     """On payloads with floats: the outputs, parsed, are equal as Python values
-    (where 1 == 1.0), so float text may differ between libraries."""
+    (1 == 1.0 there), so only the float text may differ between libraries."""
     if COLUMNARIZE not in outputs:
         return []
     want = json.loads(outputs[COLUMNARIZE])
-    return [f"{label}: {name} output, parsed, differs from columnarize's"
-            for name in PEERS if name in outputs and json.loads(outputs[name]) != want]
+    differing = {}
+    for name in PEERS:
+        if name in outputs:
+            d = _first_difference(json.loads(outputs[name]), want)
+            if d:
+                differing[name] = d
+    if not differing:
+        return []
+    if len(set(differing.values())) == 1:
+        return [f"{label}: the output of {', '.join(differing)}, parsed, differs from columnarize's "
+                f"(first at {next(iter(differing.values()))}, peer value first)"]
+    return [f"{label}: {name}'s output, parsed, differs from columnarize's (first at {d}, {name} first)"
+            for name, d in differing.items()]
 
 
 # --------------------------------------------------------------------------
@@ -420,6 +454,7 @@ def machine() -> dict:
         "msgspec": msgspec.__version__,
         "ujson": ujson.__version__,
         "commit": commit,
+        "module": str(Path(vornel_codec.__file__).resolve()) if vornel_codec is not None else None,
         "date": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
         "loadavg_start": open("/proc/loadavg").read().split()[:3] if os.path.exists("/proc/loadavg") else [],
     }
@@ -449,6 +484,8 @@ def write_markdown(res: dict, path: Path) -> None:
     L.append(f"- CPU: {m['cpu']}, {m['cores']} cores, {m['memory_gb']} GB; Linux {m['kernel']}")
     L.append(f"- CPython {m['python']} (GIL {'enabled' if m['gil'] else 'disabled'}); "
              f"orjson {m['orjson']}, msgspec {m['msgspec']}, ujson {m['ujson']}")
+    if m.get("module"):
+        L.append(f"- module: `{m['module']}`")
     L.append(f"- commit {m['commit']}, {m['date']}; load average at start "
              f"{' '.join(m['loadavg_start'])}, at end {' '.join(m.get('loadavg_end', []))}")
     L.append(f"- {res['options']['reps']} interleaved repetitions, median; each sample at "

@@ -13,6 +13,7 @@ import sys
 from pathlib import Path
 
 import matplotlib
+import matplotlib.ticker
 
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
@@ -64,6 +65,10 @@ def _panel(ax, entries, impls, title):
     ax.set_xticklabels(labels, rotation=35 if len(groups) > 8 else 0, ha="right" if len(groups) > 8 else "center",
                        fontsize=8)
     ax.set_yscale("log")
+    ax.yaxis.set_major_locator(matplotlib.ticker.FixedLocator(
+        [m * 10 ** e for e in range(0, 5) for m in (1, 2, 5)]))
+    ax.yaxis.set_major_formatter(matplotlib.ticker.FuncFormatter(lambda v, _: f"{v:g}"))
+    ax.yaxis.set_minor_formatter(matplotlib.ticker.NullFormatter())
     ax.set_ylabel("MB/s of input (log scale)")
     ax.set_title(title, fontsize=11)
     ax.grid(axis="y", which="both", alpha=0.3)
