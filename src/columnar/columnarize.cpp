@@ -1,5 +1,6 @@
 #include "columnar/columnarize.h"
 
+#include <cstdint>
 #include <vector>
 
 #include "json/reader.h"
@@ -9,30 +10,16 @@ namespace {
 
 using json::Kind;
 using json::Map;
+using json::Member;
 using json::Value;
 
-const Value kNull;
-
-// Finds a column's value in successive rows. Rows of one payload usually hold
-// their keys at the same positions, so the position found in the previous row
-// is tried first; a miss falls back to the map's own lookup.
-class ColumnLookup {
- public:
-  explicit ColumnLookup(std::string_view name) : name_(name) {}
-
-  // The column's value in `row`, or null when the row lacks the name.
-  const Value& in(const Map& row) {
-    auto members = row.members();
-    if (hint_ < members.size() && members[hint_].key.view() == name_) return members[hint_].value;
-    std::optional<size_t> position = row.position_of(name_);
-    if (!position) return kNull;
-    hint_ = *position;
-    return members[*position].value;
-  }
-
- private:
-  std::string_view name_;
-  size_t hint_ = 0;
+// What one pass over every member learns about a column.
+struct Column {
+  std::string_view name;
+  const Value* reference = nullptr;  // its value in the first row; null if absent
+  size_t present = 0;                // rows holding the name
+  bool any_non_null = false;
+  bool all_match = true;  // every value seen so far matches the reference
 };
 
 // Top-level numbers match by their values as doubles (1 matches 1.0, 0
@@ -44,63 +31,118 @@ bool matches(const Value& candidate, const Value& reference) {
   return json::eq(candidate, reference);
 }
 
-bool is_all_null(std::string_view name, std::span<const Value> rows) {
-  ColumnLookup lookup(name);
-  for (const Value& row : rows) {
-    if (!lookup.in(row.as_object()).is_null()) return false;
-  }
-  return true;
-}
-
-bool is_constant(std::string_view name, std::span<const Value> rows) {
-  ColumnLookup lookup(name);
-  const Value& reference = lookup.in(rows.front().as_object());
-  for (const Value& row : rows.subspan(1)) {
-    if (!matches(lookup.in(row.as_object()), reference)) return false;
-  }
-  return true;
-}
-
-// Column names in order of first appearance. The seen-name set is a Map whose
-// values are unused: SipHash-keyed per thread, one lookup per member.
-std::vector<std::string_view> discover_columns(std::span<const Value> rows) {
-  std::vector<std::string_view> columns;
-  Map seen;
-  for (const Value& row : rows) {
-    for (const json::Member& member : row.as_object()) {
-      if (seen.get(member.key.view()) == nullptr) {
-        seen.insert_full(json::String(member.key.view()), Value());
-        columns.push_back(member.key.view());
+// Assigns every member of every row its column, in order of first
+// appearance, and gathers what the null and constant tests need.
+//
+// Rows of one payload usually list their keys in the same order, so the
+// column that the previous row had at the same position is tried first; only
+// a miss asks the seen-name set, a SipHash-keyed Map whose values are column
+// numbers.
+class ColumnIndex {
+ public:
+  explicit ColumnIndex(std::span<const Value> rows) {
+    // The previous row's columns, as a range of member_columns_ (which grows,
+    // so it is held by offsets, not by pointers).
+    size_t previous_start = 0, previous_size = 0;
+    for (const Value& row : rows) {
+      const size_t start = member_columns_.size();
+      size_t position = 0;
+      for (const Member& member : row.as_object()) {
+        const uint32_t guess = position < previous_size ? member_columns_[previous_start + position] : kNone;
+        const uint32_t column = column_of(member.key.view(), guess);
+        member_columns_.push_back(column);
+        observe(columns_[column], member.value, &row == &rows.front());
+        ++position;
       }
+      previous_start = start;
+      previous_size = position;
     }
   }
-  return columns;
+
+  std::span<const Column> columns() const { return columns_; }
+  // The column of each member, row after row, in member order.
+  std::span<const uint32_t> member_columns() const { return member_columns_; }
+
+ private:
+  static constexpr uint32_t kNone = UINT32_MAX;
+
+  uint32_t column_of(std::string_view name, uint32_t guess) {
+    if (guess != kNone && columns_[guess].name == name) return guess;
+    if (const Value* found = seen_.get(name)) return static_cast<uint32_t>(found->as_u64());
+    const auto column = static_cast<uint32_t>(columns_.size());
+    seen_.insert_full(json::String(name), Value::non_negative(column));
+    columns_.push_back(Column{name});
+    return column;
+  }
+
+  static void observe(Column& column, const Value& value, bool first_row) {
+    ++column.present;
+    column.any_non_null |= !value.is_null();
+    if (first_row) {
+      column.reference = &value;
+    } else if (column.all_match) {
+      column.all_match = column.reference != nullptr && matches(value, *column.reference);
+    }
+  }
+
+  Map seen_;
+  std::vector<Column> columns_;
+  std::vector<uint32_t> member_columns_;
+};
+
+// A column is constant when every row holds a value matching the first
+// row's. Absent counts as null, and an all-null column has already gone, so a
+// constant column is present in every row.
+bool is_constant(const Column& column, size_t rows) {
+  return rows >= 2 && column.all_match && column.present == rows;
 }
 
-void write_document(std::span<const Value> rows, std::span<const std::string_view> columns,
-                    std::span<const std::string_view> constants, json::ByteBuffer& out) {
+void write_document(std::span<const Value> rows, const ColumnIndex& index, json::ByteBuffer& out) {
+  constexpr uint32_t kDropped = UINT32_MAX;
+  std::span<const Column> columns = index.columns();
+  std::vector<uint32_t> output_position(columns.size(), kDropped);
+  size_t kept = 0;
+
   out.append(R"({"columns":[)");
-  for (size_t i = 0; i < columns.size(); ++i) {
-    if (i != 0) out.push_back(',');
-    json::serialize_str(columns[i], out);
+  for (size_t c = 0; c < columns.size(); ++c) {
+    if (!columns[c].any_non_null || is_constant(columns[c], rows.size())) continue;
+    if (kept != 0) out.push_back(',');
+    json::serialize_str(columns[c].name, out);
+    output_position[c] = static_cast<uint32_t>(kept++);
   }
+
   out.append(R"(],"rows":[)");
-  std::vector<ColumnLookup> lookups(columns.begin(), columns.end());
+  std::vector<const Value*> cells(kept);
+  std::span<const uint32_t> member_columns = index.member_columns();
   for (size_t r = 0; r < rows.size(); ++r) {
+    std::fill(cells.begin(), cells.end(), nullptr);
+    for (const Member& member : rows[r].as_object()) {
+      const uint32_t position = output_position[member_columns.front()];
+      member_columns = member_columns.subspan(1);
+      if (position != kDropped) cells[position] = &member.value;
+    }
     if (r != 0) out.push_back(',');
     out.push_back('[');
-    for (size_t c = 0; c < lookups.size(); ++c) {
+    for (size_t c = 0; c < kept; ++c) {
       if (c != 0) out.push_back(',');
-      json::write_value(lookups[c].in(rows[r].as_object()), out);
+      if (cells[c] == nullptr) {
+        out.append("null", 4);
+      } else {
+        json::write_value(*cells[c], out);
+      }
     }
     out.push_back(']');
   }
+
   out.append(R"(],"constants":{)");
-  for (size_t i = 0; i < constants.size(); ++i) {
-    if (i != 0) out.push_back(',');
-    json::serialize_str(constants[i], out);
+  bool first = true;
+  for (const Column& column : columns) {
+    if (!column.any_non_null || !is_constant(column, rows.size())) continue;
+    if (!first) out.push_back(',');
+    first = false;
+    json::serialize_str(column.name, out);
     out.push_back(':');
-    json::write_value(*rows.front().as_object().get(constants[i]), out);
+    json::write_value(*column.reference, out);
   }
   out.append("}}");
 }
@@ -117,20 +159,9 @@ Outcome columnarize_json(std::string_view payload) {
     if (!row.is_object()) return "expected a JSON object row, got: " + json::display_value(row);
   }
 
-  std::vector<std::string_view> columns;
-  for (std::string_view name : discover_columns(rows)) {
-    if (!is_all_null(name, rows)) columns.push_back(name);
-  }
-
-  // A constant keeps the first row's value. A column absent from the first
-  // row is null there and, not being all-null, never matches.
-  std::vector<std::string_view> varying, constants;
-  for (std::string_view name : columns) {
-    (rows.size() >= 2 && is_constant(name, rows) ? constants : varying).push_back(name);
-  }
-
+  const ColumnIndex index(rows);
   json::ByteBuffer out;
-  write_document(rows, varying, constants, out);
+  write_document(rows, index, out);
   return out;
 }
 
