@@ -166,8 +166,9 @@ Value Value::clone() const {
 
 Map::Map() : keys_(next_hash_keys()) {}
 
+// Empty strings own no allocation, so their data may be null: no memcmp then.
 static bool same_key(std::string_view a, std::string_view b) noexcept {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0;
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
 }
 
 std::optional<size_t> Map::find_linear(std::string_view key) const noexcept {
@@ -186,13 +187,13 @@ std::optional<size_t> Map::find(std::string_view key, uint64_t hash) const noexc
   }
 }
 
+std::optional<size_t> Map::position_of(std::string_view key) const noexcept {
+  if (!index_) return find_linear(key);
+  return find(key, siphash13(keys_, key.data(), key.size()));
+}
+
 const Value* Map::get(std::string_view key) const noexcept {
-  std::optional<size_t> position;
-  if (!index_) {
-    position = find_linear(key);
-  } else {
-    position = find(key, siphash13(keys_, key.data(), key.size()));
-  }
+  std::optional<size_t> position = position_of(key);
   return position ? &members_[*position].value : nullptr;
 }
 

@@ -149,6 +149,8 @@ class Map {
   auto end() const noexcept { return members_.end(); }
 
   const Value* get(std::string_view key) const noexcept;
+  // The position of the member with this key, if there is one.
+  std::optional<size_t> position_of(std::string_view key) const noexcept;
   Value* get(std::string_view key) noexcept {
     return const_cast<Value*>(std::as_const(*this).get(key));
   }

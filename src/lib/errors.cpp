@@ -1,0 +1,90 @@
+#include "lib/errors.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace vornel::lib {
+namespace {
+
+constexpr char kFaultDoc[] =
+    "Raised when the native code of vornel_codec hits an internal fault.\n\n"
+    "Like SystemExit it derives from BaseException, not Exception, so that it\n"
+    "propagates all the way up the stack and typically makes the interpreter exit.";
+
+[[noreturn]] void abort_at_boundary() noexcept {
+  std::fputs("vornel_codec: uncaught panic at ffi boundary\n", stderr);
+  std::abort();
+}
+
+// Created on first need and kept for the life of the process. The
+// interpreter lock serialises the first creation.
+PyObject* fault_exception_class() {
+  static PyObject* fault_class = nullptr;
+  if (fault_class == nullptr) {
+    fault_class = PyErr_NewExceptionWithDoc("vornel_codec.FaultException", kFaultDoc,
+                                            PyExc_BaseException, nullptr);
+  }
+  return fault_class;
+}
+
+}  // namespace
+
+PyObject* raise_type_mismatch(PyObject* object, const char* target) {
+  if (object == Py_None) {
+    return PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", target);
+  }
+  PyObject* name = PyType_GetQualName(Py_TYPE(object));
+  if (name == nullptr) {
+    PyErr_Clear();
+    return PyErr_Format(PyExc_TypeError, "'<failed to extract type name>' object is not an instance of '%s'",
+                        target);
+  }
+  PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%s'", name, target);
+  Py_DECREF(name);
+  return nullptr;
+}
+
+void add_note_to_raised(std::string_view note) {
+  PyObject* exception = PyErr_GetRaisedException();
+  if (exception == nullptr) return;
+  PyObject* text = nullptr;
+  if (PyUnicodeWriter* writer = PyUnicodeWriter_Create(0)) {
+    if (PyUnicodeWriter_WriteUTF8(writer, note.data(), static_cast<Py_ssize_t>(note.size())) == 0) {
+      text = PyUnicodeWriter_Finish(writer);
+    } else {
+      PyUnicodeWriter_Discard(writer);
+    }
+  }
+  PyObject* method = PyUnicode_FromString("add_note");
+  if (text != nullptr && method != nullptr) {
+    PyObject* args[] = {exception, text};
+    PyObject* result =
+        PyObject_VectorcallMethod(method, args, 2, nullptr);
+    Py_XDECREF(result);
+  }
+  Py_XDECREF(method);
+  Py_XDECREF(text);
+  PyErr_Clear();  // a failure to add the note must not replace the exception
+  PyErr_SetRaisedException(exception);
+}
+
+void ensure_exception_set() {
+  if (!PyErr_Occurred()) {
+    PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+  }
+}
+
+void raise_fault(std::string_view message) noexcept {
+  try {
+    PyObject* fault_class = fault_exception_class();
+    if (fault_class == nullptr) abort_at_boundary();
+    PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+    if (text == nullptr) abort_at_boundary();
+    PyErr_SetObject(fault_class, text);
+    Py_DECREF(text);
+  } catch (...) {
+    abort_at_boundary();
+  }
+}
+
+}  // namespace vornel::lib

@@ -1,0 +1,162 @@
+// The module as the interpreter sees it at import: two exported entry points
+// that hand over the same static slots, and the exec function that creates
+// `columnarize` on each new module object. The module keeps no state.
+#include <cstring>
+#include <mutex>
+
+#include "lib/columnarize_function.h"
+#include "lib/errors.h"
+
+namespace vornel::lib {
+namespace {
+
+struct InternedNames {
+  PyObject* name = nullptr;  // "__name__"
+  PyObject* all = nullptr;   // "__all__"
+};
+
+PyObject* intern(const char* text) {
+  PyObject* string = PyUnicode_FromStringAndSize(text, static_cast<Py_ssize_t>(std::strlen(text)));
+  if (string != nullptr) PyUnicode_InternInPlace(&string);
+  return string;
+}
+
+// Created once per process, on first use, and kept for its life.
+const InternedNames* interned_names() {
+  static std::once_flag once;
+  static InternedNames names;
+  std::call_once(once, [] {
+    names.name = intern("__name__");
+    names.all = intern("__all__");
+  });
+  if (names.name == nullptr || names.all == nullptr) {
+    ensure_exception_set();
+    return nullptr;
+  }
+  return &names;
+}
+
+// The module's `__all__`, created as an empty list when it is missing.
+// Returns a new reference, or nullptr with an exception set.
+PyObject* all_list(PyObject* module, PyObject* all_name) {
+  PyObject* all = PyObject_GetAttr(module, all_name);
+  if (all == nullptr) {
+    ensure_exception_set();
+    PyObject* raised = PyErr_GetRaisedException();
+    if (!PyErr_GivenExceptionMatches(raised, PyExc_AttributeError)) {
+      PyErr_SetRaisedException(raised);
+      return nullptr;
+    }
+    Py_DECREF(raised);
+    all = PyList_New(0);
+    if (all == nullptr || PyObject_SetAttr(module, all_name, all) < 0) {
+      Py_XDECREF(all);
+      ensure_exception_set();
+      return nullptr;
+    }
+    return all;
+  }
+  if (!PyList_Check(all)) {
+    raise_type_mismatch(all, "list");
+    Py_DECREF(all);
+    return nullptr;
+  }
+  return all;
+}
+
+int exec_module(PyObject* module) {
+  if (!PyModule_Check(module)) {
+    raise_type_mismatch(module, "module");
+    return -1;
+  }
+  const InternedNames* names = interned_names();
+  if (names == nullptr) return -1;
+
+  PyObject* module_name = PyModule_GetNameObject(module);
+  if (module_name == nullptr) {
+    ensure_exception_set();
+    return -1;
+  }
+  PyObject* function = PyCMethod_New(&columnarize_method, module, module_name, nullptr);
+  Py_DECREF(module_name);
+  if (function == nullptr) {
+    ensure_exception_set();
+    return -1;
+  }
+
+  int status = -1;
+  PyObject* function_name = PyObject_GetAttr(function, names->name);
+  PyObject* all = nullptr;
+  if (function_name == nullptr) {
+    ensure_exception_set();
+  } else if (!PyUnicode_Check(function_name)) {
+    raise_type_mismatch(function_name, "str");
+  } else if ((all = all_list(module, names->all)) != nullptr) {
+    if (PyList_Append(all, function_name) < 0) {
+      PyErr_Clear();
+      raise_fault("could not append __name__ to __all__");
+    } else if (PyObject_SetAttr(module, function_name, function) < 0) {
+      ensure_exception_set();
+    } else {
+      status = 0;
+    }
+  }
+  Py_XDECREF(all);
+  Py_XDECREF(function_name);
+  Py_DECREF(function);
+  return status;
+}
+
+int module_exec(PyObject* module) {
+  return contain_faults<int>(-1, [&] { return exec_module(module); });
+}
+
+PyABIInfo abi_info = {
+    .abiinfo_major_version = 1,
+    .abiinfo_minor_version = 0,
+    .flags = PyABIInfo_GIL,
+    .build_version = 0,
+    .abi_version = 0,
+};
+
+// Slot entries spelt out in full: the headers' initialiser macros leave
+// fields to their defaults, which -Wextra rejects in C++.
+PySlot data_slot(uint16_t id, uint16_t flags, void* value) {
+  return {.sl_id = id, .sl_flags = flags, .sl_reserved = 0, .sl_ptr = value};
+}
+
+PySlot function_slot(uint16_t id, int (*function)(PyObject*)) {
+  return {.sl_id = id, .sl_flags = 0, .sl_reserved = 0, .sl_func = reinterpret_cast<_Py_funcptr_t>(function)};
+}
+
+PySlot module_slots[] = {
+    function_slot(Py_mod_exec, module_exec),
+    data_slot(Py_mod_abi, PySlot_STATIC, &abi_info),
+    data_slot(Py_mod_gil, PySlot_INTPTR, Py_MOD_GIL_NOT_USED),
+    data_slot(Py_mod_name, PySlot_STATIC, const_cast<char*>("vornel_codec")),
+    data_slot(Py_mod_doc, PySlot_STATIC, const_cast<char*>("")),
+    data_slot(Py_slot_end, 0, nullptr),
+};
+
+PyModuleDef module_definition = {
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "vornel_codec",
+    .m_doc = "",
+    .m_size = 0,
+    .m_methods = nullptr,
+    .m_slots = reinterpret_cast<PyModuleDef_Slot*>(module_slots),
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
+};
+
+}  // namespace
+}  // namespace vornel::lib
+
+extern "C" {
+
+PyMODEXPORT_FUNC PyModExport_vornel_codec(void) { return vornel::lib::module_slots; }
+
+PyMODINIT_FUNC PyInit_vornel_codec(void) { return PyModuleDef_Init(&vornel::lib::module_definition); }
+
+}

@@ -1,0 +1,112 @@
+"""columnarize from bytes in to bytes or RuntimeError out."""
+
+import json
+
+import pytest
+
+from vornel_codec import columnarize
+
+TRANSFORMS = [
+    ("empty", b"[]", b'{"columns":[],"rows":[],"constants":{}}'),
+    ("empty_rows", b"[{},{}]", b'{"columns":[],"rows":[[],[]],"constants":{}}'),
+    ("single_row_keeps_all", b'[{"a":1,"b":null}]', b'{"columns":["a"],"rows":[[1]],"constants":{}}'),
+    ("single_row_no_constants", b'[{"a":"x"}]', b'{"columns":["a"],"rows":[["x"]],"constants":{}}'),
+    ("equal_rows", b'[{"a":1},{"a":1}]', b'{"columns":[],"rows":[[],[]],"constants":{"a":1}}'),
+    ("overview_example", b'[{"a":1,"b":2},{"a":1,"b":3}]', b'{"columns":["b"],"rows":[[2],[3]],"constants":{"a":1}}'),
+    ("null_column_vanishes", b'[{"id":1,"kind":"x","note":null},{"id":2,"kind":"x"}]',
+     b'{"columns":["id"],"rows":[[1],[2]],"constants":{"kind":"x"}}'),
+    ("first_appearance_order", b'[{"b":1,"a":1},{"a":2,"c":3,"b":2}]',
+     b'{"columns":["b","a","c"],"rows":[[1,1,null],[2,2,3]],"constants":{}}'),
+    ("disjoint_rows", b'[{"a":1},{"b":2}]', b'{"columns":["a","b"],"rows":[[1,null],[null,2]],"constants":{}}'),
+    ("absent_in_first_row_not_constant", b'[{"a":1},{"a":1,"b":5},{"a":1,"b":5}]',
+     b'{"columns":["b"],"rows":[[null],[5],[5]],"constants":{"a":1}}'),
+    ("partly_null_stays", b'[{"a":null},{"a":1}]', b'{"columns":["a"],"rows":[[null],[1]],"constants":{}}'),
+    ("null_in_one_row_not_constant", b'[{"a":1},{"a":null},{"a":1}]',
+     b'{"columns":["a"],"rows":[[1],[null],[1]],"constants":{}}'),
+    ("numbers_match_by_double", b'[{"n":1},{"n":1.0}]', b'{"columns":[],"rows":[[],[]],"constants":{"n":1}}'),
+    ("constant_keeps_first_representation", b'[{"n":1.0},{"n":1}]',
+     b'{"columns":[],"rows":[[],[]],"constants":{"n":1.0}}'),
+    ("zero_matches_minus_zero", b'[{"n":0},{"n":-0}]', b'{"columns":[],"rows":[[],[]],"constants":{"n":0}}'),
+    ("integers_rounding_alike", b'[{"n":9007199254740993},{"n":9007199254740992}]',
+     b'{"columns":[],"rows":[[],[]],"constants":{"n":9007199254740993}}'),
+    ("nested_numbers_by_representation", b'[{"n":[1]},{"n":[1.0]}]',
+     b'{"columns":["n"],"rows":[[[1]],[[1.0]]],"constants":{}}'),
+    ("objects_match_in_any_order", b'[{"x":{"p":1,"q":2}},{"x":{"q":2,"p":1}}]',
+     b'{"columns":[],"rows":[[],[]],"constants":{"x":{"p":1,"q":2}}}'),
+    ("case_and_empty_names", b'[{"A":1,"a":2,"":3},{"A":2,"a":2,"":4}]',
+     b'{"columns":["A",""],"rows":[[1,3],[2,4]],"constants":{"a":2}}'),
+    ("number_against_string", b'[{"v":1},{"v":"1"}]', b'{"columns":["v"],"rows":[[1],["1"]],"constants":{}}'),
+    ("duplicate_keys_first_position_last_value", b'[{"a":1,"b":2,"a":3}]',
+     b'{"columns":["a","b"],"rows":[[3,2]],"constants":{}}'),
+    ("escapes_rewritten", b'[{"s":"\\u00e9\\/\\u001F\\""}]',
+     '{"columns":["s"],"rows":[["\u00e9/\\u001f\\""]],"constants":{}}'.encode()),
+    ("float_layout", b'[{"f":1e2,"g":1E-7,"h":0.1},{"f":-0.0,"g":1e16,"h":2.5}]',
+     b'{"columns":["f","g","h"],"rows":[[100.0,1e-7,0.1],[-0.0,1e+16,2.5]],"constants":{}}'),
+    ("whitespace_everywhere", b' \t\r\n[ {"a" : 1 } ,\n{ "a":2}] \n',
+     b'{"columns":["a"],"rows":[[1],[2]],"constants":{}}'),
+]
+
+
+@pytest.mark.parametrize("payload, expected", [c[1:] for c in TRANSFORMS], ids=[c[0] for c in TRANSFORMS])
+def test_transform(payload, expected):
+    assert columnarize(payload) == expected
+
+
+ERRORS = [
+    ("empty", b"", "invalid row-oriented JSON: EOF while parsing a value at line 1 column 0"),
+    ("whitespace_only", b"  \n ", "invalid row-oriented JSON: EOF while parsing a value at line 2 column 1"),
+    ("trailing_characters", b"[] x", "invalid row-oriented JSON: trailing characters at line 1 column 4"),
+    ("top_level_object", b"{}", "invalid row-oriented JSON: invalid type: map, expected a sequence at line 1 column 0"),
+    ("top_level_null", b"null", "invalid row-oriented JSON: invalid type: null, expected a sequence at line 1 column 4"),
+    ("top_level_float", b"1e2",
+     "invalid row-oriented JSON: invalid type: floating point `100.0`, expected a sequence at line 1 column 3"),
+    ("top_level_string", b'"ab"', 'invalid row-oriented JSON: invalid type: string "ab", expected a sequence at line 1 column 4'),
+    ("unfinished", b"[1,", "invalid row-oriented JSON: EOF while parsing a value at line 1 column 3"),
+    ("trailing_comma", b"[{},]", "invalid row-oriented JSON: trailing comma at line 1 column 5"),
+    ("syntax_error_after_bad_row", b'[1, {"a":}]', "invalid row-oriented JSON: expected value at line 1 column 10"),
+    ("bad_utf8", b'[{"a":"\xff"}]', "invalid row-oriented JSON: invalid unicode code point at line 1 column 9"),
+    ("row_is_number", b'[{"a":1},2,{"a":1}]', "expected a JSON object row, got: 2"),
+    ("row_is_null", b"[null]", "expected a JSON object row, got: null"),
+    ("row_is_array", b'[{"a":1},[1,2]]', "expected a JSON object row, got: [1,2]"),
+    ("row_is_string", b'["a\\"\\n\xc3\xa9"]', 'expected a JSON object row, got: "a\\"\\n\u00e9"'),
+    ("row_is_float", b"[{},1.50]", "expected a JSON object row, got: 1.5"),
+    ("first_bad_row_reported", b"[true,false]", "expected a JSON object row, got: true"),
+]
+
+
+@pytest.mark.parametrize("payload, message", [c[1:] for c in ERRORS], ids=[c[0] for c in ERRORS])
+def test_refused_payloads(payload, message):
+    with pytest.raises(RuntimeError) as raised:
+        columnarize(payload)
+    assert type(raised.value) is RuntimeError
+    assert raised.value.args == (message,)
+
+
+def nested(depth):
+    """A row object whose contents nest `depth` arrays and objects deep, the row included."""
+    return '{"a":' + "[" * (depth - 1) + "]" * (depth - 1) + "}"
+
+
+def test_nesting_limit_counts_the_outer_array():
+    assert columnarize(f"[{nested(126)}]".encode()).startswith(b'{"columns":["a"]')
+    with pytest.raises(RuntimeError, match=r"^invalid row-oriented JSON: recursion limit exceeded at line 1 column 132$"):
+        columnarize(f"[{nested(127)}]".encode())
+
+
+def test_min_rows_never_changes_the_result():
+    payload = b'[{"a":1,"b":2},{"a":1,"b":3}]'
+    assert {columnarize(payload, n) for n in (0, 1, 20, 1_000_000, 2**64 - 1)} == {columnarize(payload)}
+
+
+def test_bytes_subclass_is_accepted():
+    class Payload(bytes):
+        pass
+
+    assert columnarize(Payload(b'[{"a":1}]')) == b'{"columns":["a"],"rows":[[1]],"constants":{}}'
+
+
+def test_output_reconstructs_the_rows():
+    rows = [{"id": i, "name": f"n{i % 3}", "tags": ["x"] * (i % 2), "kind": "k", "gone": None} for i in range(50)]
+    out = json.loads(columnarize(json.dumps(rows).encode()))
+    rebuilt = [{**out["constants"], **dict(zip(out["columns"], cells))} for cells in out["rows"]]
+    assert rebuilt == [{k: v for k, v in row.items() if v is not None} for row in rows]
