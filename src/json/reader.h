@@ -60,6 +60,12 @@ struct Position {
 // reported, never tracked while reading.
 Position position_of_index(std::string_view input, size_t index) noexcept;
 
+// The debug form of a UTF-8 string, as the "invalid type" messages show it:
+// quoted, with \0 \t \n \r \" \\ escapes, and \u{hex} for controls, private
+// use, white space, combining marks, format and default-ignorable characters
+// and unassigned code points; every other character as itself.
+std::string debug_string(std::string_view utf8);
+
 // Reads `input` as one JSON array and returns its elements, or the first
 // error. The values own all their data; none refers back into `input`.
 std::variant<std::vector<Value>, Error> read_value_list(std::string_view input);

@@ -1,0 +1,157 @@
+#include "json/number.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "json/pow10_table.h"
+
+namespace vornel::json {
+namespace {
+
+// s * 10 + d would exceed 2^64 - 1.
+constexpr uint64_t kU64Tenth = 1844674407370955161;  // (2^64 - 1) / 10
+constexpr bool overflows_u64(uint64_t s, unsigned d) {
+  return s > kU64Tenth || (s == kU64Tenth && d > 5);
+}
+// e * 10 + d would exceed 2^31 - 1.
+constexpr int32_t kI32Tenth = 214748364;
+constexpr bool overflows_i32(int32_t e, unsigned d) {
+  return e > kI32Tenth || (e == kI32Tenth && d > 7);
+}
+
+inline unsigned digit_at(const char* p, size_t i) { return static_cast<unsigned char>(p[i]) - '0'; }
+inline bool is_digit_at(const char* p, size_t n, size_t i) { return i < n && digit_at(p, i) <= 9; }
+
+// The decimal exponent counts dropped integer digits up and kept fraction
+// digits down, one per byte; saturate so that inputs of more than 2^31 digits
+// cannot overflow it (the value is out of range or zero long before).
+inline void exponent_up(int32_t& x) { x += x != std::numeric_limits<int32_t>::max(); }
+inline void exponent_down(int32_t& x) { x -= x != std::numeric_limits<int32_t>::min(); }
+
+[[gnu::cold, gnu::noinline]] bool fail(NumberFailure& failure, ErrorCode code, size_t index) noexcept {
+  failure.code = code;
+  failure.index = index;
+  return false;
+}
+
+}  // namespace
+
+bool read_number(std::string_view input, size_t& cursor, bool negative, Value& out,
+                 NumberFailure& failure) noexcept {
+  const char* p = input.data();
+  const size_t n = input.size();
+  size_t i = cursor;
+  uint64_t s = 0;
+  int32_t x = 0;
+
+  // Integer part.
+  if (i == n) return fail(failure, ErrorCode::eof_while_parsing_value, i);
+  const unsigned first = digit_at(p, i++);
+  if (first == 0) {
+    if (is_digit_at(p, n, i)) return fail(failure, ErrorCode::invalid_number, i + 1);
+  } else if (first <= 9) {
+    s = first;
+    while (is_digit_at(p, n, i)) {
+      const unsigned d = digit_at(p, i);
+      if (overflows_u64(s, d)) {
+        // Too many digits for s: the rest only scale it, truncated.
+        while (is_digit_at(p, n, i)) {
+          ++i;
+          exponent_up(x);
+        }
+        break;
+      }
+      s = s * 10 + d;
+      ++i;
+    }
+  } else {
+    return fail(failure, ErrorCode::invalid_number, i);
+  }
+
+  const bool has_fraction = i < n && p[i] == '.';
+  const bool has_exponent = i < n && (p[i] | 0x20) == 'e';
+  if (!has_fraction && !has_exponent && x == 0) {
+    // An integer whose digits all fit in s.
+    cursor = i;
+    if (!negative) {
+      out = Value::non_negative(s);
+    } else if (s == 0) {
+      out = Value::floating(-0.0);
+    } else if (s <= uint64_t{1} << 63) {
+      out = Value::negative(static_cast<int64_t>(~s + 1));
+    } else {
+      out = Value::floating(-static_cast<double>(s));
+    }
+    return true;
+  }
+
+  if (has_fraction) {
+    ++i;
+    if (i == n) return fail(failure, ErrorCode::eof_while_parsing_value, n);
+    if (digit_at(p, i) > 9) return fail(failure, ErrorCode::invalid_number, i + 1);
+    // After a long integer a digit that still fits is appended too; its
+    // exponent step cancels that of the first dropped integer digit.
+    while (is_digit_at(p, n, i)) {
+      const unsigned d = digit_at(p, i);
+      if (overflows_u64(s, d)) {
+        while (is_digit_at(p, n, i)) ++i;
+        break;
+      }
+      s = s * 10 + d;
+      exponent_down(x);
+      ++i;
+    }
+  }
+  if (i < n && (p[i] | 0x20) == 'e') {
+    ++i;
+    bool exponent_negative = false;
+    if (i < n && (p[i] == '+' || p[i] == '-')) exponent_negative = p[i++] == '-';
+    if (i == n) return fail(failure, ErrorCode::eof_while_parsing_value, i);
+    const unsigned d0 = digit_at(p, i++);
+    if (d0 > 9) return fail(failure, ErrorCode::invalid_number, i);
+    int32_t e = static_cast<int32_t>(d0);
+    while (is_digit_at(p, n, i)) {
+      const unsigned d = digit_at(p, i++);
+      if (overflows_i32(e, d)) {
+        // Only a non-zero significand scaled up can overflow; anything else
+        // is zero however large the exponent.
+        if (s != 0 && !exponent_negative) return fail(failure, ErrorCode::number_out_of_range, i);
+        while (is_digit_at(p, n, i)) ++i;
+        cursor = i;
+        out = Value::floating(negative ? -0.0 : 0.0);
+        return true;
+      }
+      e = e * 10 + static_cast<int32_t>(d);
+    }
+    const int64_t sum = int64_t{x} + (exponent_negative ? -int64_t{e} : int64_t{e});
+    x = static_cast<int32_t>(sum < INT32_MIN ? INT32_MIN : sum > INT32_MAX ? INT32_MAX : sum);
+  }
+
+  // Compose: one conversion, one multiply or divide (plus one divide by 1e308
+  // per 308 orders of magnitude below the table).
+  double f = static_cast<double>(s);
+  bool stopped = false;
+  while (x < -308 || x > 308) {
+    if (f == 0.0) {
+      stopped = true;
+      break;
+    }
+    if (x > 308) return fail(failure, ErrorCode::number_out_of_range, i);
+    f /= kPow10[308];
+    x += 308;
+  }
+  if (!stopped) {
+    if (x >= 0) {
+      f *= kPow10[x];
+      if (std::isinf(f)) return fail(failure, ErrorCode::number_out_of_range, i);
+    } else {
+      f /= kPow10[-x];
+    }
+  }
+  cursor = i;
+  out = Value::floating(negative ? -f : f);
+  return true;
+}
+
+}  // namespace vornel::json
