@@ -134,22 +134,26 @@ Decimal shortest_decimal(double x) noexcept {
 
   // One digit shorter: the multiples of 10^(k+1) around v, sp and sp + 1
   // (scaled by 40). At most one of them lies in R; if exactly one does it is
-  // the answer ([1] figure 4).
-  if (s >= 10) {
-    const uint64_t sp = s / 10;
-    const bool sp_inside = lower <= 40 * sp;
-    const bool tp_inside = 40 * sp + 40 <= upper;
-    if (sp_inside != tp_inside) return {sp + (tp_inside ? 1 : 0), k + 1};
-  }
+  // the answer ([1] figure 4). Only subnormals have s < 10, and then no
+  // shorter candidate exists.
+  const uint64_t sp = s / 10;
+  const bool sp_inside = lower <= 40 * sp;
+  const bool tp_inside = 40 * sp + 40 <= upper;
+  const bool shorter = s >= 10 && sp_inside != tp_inside;
 
   // Full length: s and s + 1, of which at least one lies in R. If both do,
   // take the nearer to v, and at an exact halfway point the even one.
   const bool s_inside = lower <= 4 * s;
   const bool t_inside = 4 * s + 4 <= upper;
-  if (s_inside != t_inside) return {s + (t_inside ? 1 : 0), k};
   const uint64_t midpoint = 4 * s + 2;
-  const bool round_up = vb > midpoint || (vb == midpoint && (s & 1) != 0);
-  return {s + (round_up ? 1 : 0), k};
+  const bool nearer_up = vb > midpoint || (vb == midpoint && (s & 1) != 0);
+  const bool round_up = !s_inside || (t_inside && nearer_up);
+
+  // Both outcomes are computed and one is selected: which one applies is
+  // close to random for arbitrary doubles, so a branch would mispredict.
+  const uint64_t short_significand = sp + (tp_inside ? 1 : 0);
+  const uint64_t full_significand = s + (round_up ? 1 : 0);
+  return {shorter ? short_significand : full_significand, shorter ? k + 1 : k};
 }
 
 }  // namespace vornel::json
