@@ -167,7 +167,9 @@ Value Value::clone() const {
 Map::Map() : keys_(next_hash_keys()) {}
 
 static bool same_key(std::string_view a, std::string_view b) noexcept {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0;
+  // An empty String has no storage: memcmp must not see its null pointer,
+  // even for zero bytes.
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
 }
 
 std::optional<size_t> Map::find_linear(std::string_view key) const noexcept {
