@@ -77,15 +77,6 @@ INSTANTIATE_TEST_SUITE_P(
         // 17 digits and the point: the longest plain text
         FloatCase{-0.00012345678901234567, "-0.00012345678901234567"}));
 
-TEST(WriteF64, LongestTextsFitTheScratch) {
-  // Sign, 17 digits, point and a four-character exponent magnitude+sign:
-  // the widest the layout can produce.
-  for (double x : {-2.2250738585072014e-308, -1.2345678901234567e-300, -0.00012345678901234567,
-                   -1.7976931348623157e308}) {
-    EXPECT_LE(float_text(x).size(), kFloatScratch) << x;
-  }
-}
-
 // MARK: - Integers
 
 struct UnsignedCase {
