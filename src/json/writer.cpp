@@ -186,7 +186,8 @@ inline uint64_t pair_word(uint32_t n) noexcept {
 inline void write_pair(char* dst, uint32_t n) noexcept { std::memcpy(dst, &kDigitPairs[2 * n], 2); }
 
 // Exactly eight digits of n < 10^8, leading zeros included, as the bytes of
-// a little-endian word (first digit lowest), stored at once by the caller.
+// a little-endian word (first digit lowest), for floats, whose trailing zeros
+// are then counted on the word.
 //
 // Division-free (after J. E. Anhalt's integer printing): y is n / 10^6 in
 // fixed point with 48 fraction bits, so its integer part is the first pair;
@@ -208,9 +209,18 @@ inline uint64_t eight_digits(uint32_t n) noexcept {
   return word;
 }
 
+// The same eight digits stored as pairs, for integers, whose digits are not
+// examined afterwards: four small stores beat assembling the word.
 inline void write_eight_digits(char* dst, uint32_t n) noexcept {
-  const uint64_t word = eight_digits(n);
-  std::memcpy(dst, &word, 8);
+  constexpr uint64_t kFraction = (uint64_t{1} << 48) - 1;
+  uint64_t y = n * uint64_t{281474977};
+  write_pair(dst, static_cast<uint32_t>(y >> 48));
+  y = (y & kFraction) * 100;
+  write_pair(dst + 2, static_cast<uint32_t>(y >> 48));
+  y = (y & kFraction) * 100;
+  write_pair(dst + 4, static_cast<uint32_t>(y >> 48));
+  y = (y & kFraction) * 100;
+  write_pair(dst + 6, static_cast<uint32_t>(y >> 48));
 }
 
 // 10^0 ... 10^19, for digit counts.
