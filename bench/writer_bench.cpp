@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "json/shortest_float.h"
 #include "json/writer.h"
 
 namespace {
@@ -61,6 +62,19 @@ void run_to_chars(benchmark::State& state, const std::vector<double>& values) {
   }
   state.SetItemsProcessed(state.iterations());
 }
+
+// Digit selection alone, to show what the layout adds.
+void BM_ShortestDecimal_Random(benchmark::State& state) {
+  const auto values = random_finite_doubles();
+  size_t i = 0;
+  for (auto _ : state) {
+    const double x = values[i++ & (kPool - 1)];
+    if (x == 0) continue;
+    benchmark::DoNotOptimize(vornel::json::shortest_decimal(x));
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ShortestDecimal_Random);
 
 void BM_WriteF64_Random(benchmark::State& state) { run_write_f64(state, random_finite_doubles()); }
 void BM_ToChars_Random(benchmark::State& state) { run_to_chars(state, random_finite_doubles()); }

@@ -118,6 +118,9 @@ Decimal shortest_decimal(double x) noexcept {
   const int h = q + floor_log2_pow10(-k) + 1;
   const Pow10Significand& g = kPow10Significands[-k - detail::kPow10MinExponent];
 
+  // Tried and measured slower (about 8%): one product for v and the ends
+  // derived by adding and subtracting shifts of g. It saves two of the three
+  // multiplications but costs more instructions in 192-bit carries.
   const uint64_t vb = round_to_odd(g, cb << h);
   const uint64_t vbl = round_to_odd(g, cbl << h);
   const uint64_t vbr = round_to_odd(g, cbr << h);

@@ -323,6 +323,10 @@ inline int trailing_zero_digits(uint64_t word) noexcept { return std::countl_zer
 // piece moves with fixed-size copies whatever its length, and the result goes
 // to the caller's scratch in one fixed 23-byte copy (the longest text without
 // its sign: "d.dddddddddddddddde-308", or "0.0000" and 17 digits).
+//
+// Tried and measured slower (about 10% on random doubles): widening the
+// significand to exactly 17 digits and storing the three digit registers
+// straight into `out`, with a 128-bit shift to insert the point.
 char* write_f64(double x, char* out) noexcept {
   const uint64_t bits = std::bit_cast<uint64_t>(x);
   if ((bits >> 63) != 0) *out++ = '-';
