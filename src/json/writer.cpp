@@ -100,6 +100,28 @@ inline uint64_t escape_mask(uint64_t word) noexcept {
   return flagged & kHighBits;
 }
 
+// Copies the bytes from `in` up to the first one to escape (or `end`) to
+// `dst`, advancing both; returns the new `in`. While eight input bytes
+// remain, whole words are copied and then tested, and `dst` moves only over
+// the plain ones; the caller guarantees room for the rest of the input.
+inline const char* copy_plain_run(const char* in, const char* end, char*& dst) noexcept {
+  while (end - in >= 8) {
+    uint64_t word;
+    std::memcpy(&word, in, 8);
+    std::memcpy(dst, &word, 8);
+    if (const uint64_t mask = escape_mask(word); mask != 0) {
+      const int plain = std::countr_zero(mask) >> 3;
+      dst += plain;
+      return in + plain;
+    }
+    in += 8;
+    dst += 8;
+  }
+  // The last few bytes, which may not be read or stored as a word.
+  while (in != end && kEscape[static_cast<unsigned char>(*in)] == 0) *dst++ = *in++;
+  return in;
+}
+
 }  // namespace
 
 void serialize_str(std::string_view text, ByteBuffer& out) {
@@ -108,45 +130,23 @@ void serialize_str(std::string_view text, ByteBuffer& out) {
 
   // Invariant: the room left after `dst` holds the rest of the input
   // unescaped plus the closing quote. Plain runs therefore never need to grow
-  // the buffer, and whole 8-byte words may be stored while 8 input bytes
-  // remain; only an escape, which writes more than it reads, checks for room.
+  // the buffer; only an escape, which writes more than it reads, checks.
   out.reserve_more(text.size() + 2);
   // Bytes between out.tail() and dst are written but not yet committed.
   char* dst = out.tail();
   char* limit = dst + (out.capacity() - out.size());
   *dst++ = '"';
 
-  for (;;) {
-    // Fast path: copy words until one holds a byte to escape.
-    while (end - in >= 8) {
-      uint64_t word;
-      std::memcpy(&word, in, 8);
-      std::memcpy(dst, &word, 8);
-      const uint64_t mask = escape_mask(word);
-      if (mask != 0) {
-        const int plain = std::countr_zero(mask) >> 3;
-        in += plain;
-        dst += plain;
-        goto escape;
-      }
-      in += 8;
-      dst += 8;
-    }
-    // The last few bytes, which may not be read or stored as a word.
-    while (in != end && kEscape[static_cast<unsigned char>(*in)] == 0) *dst++ = *in++;
-    if (in == end) break;
-
-  escape : {
+  while ((in = copy_plain_run(in, end, dst)) != end) {
     const unsigned char byte = static_cast<unsigned char>(*in++);
-    const char form = kEscape[byte];
-    const size_t rest = static_cast<size_t>(end - in) + 1;
+    const size_t rest = static_cast<size_t>(end - in) + 1;  // and the closing quote
     if (static_cast<size_t>(limit - dst) < 6 + rest) {
       out.commit(static_cast<size_t>(dst - out.tail()));
       out.reserve_more(6 + rest);
       dst = out.tail();
       limit = dst + (out.capacity() - out.size());
     }
-    if (form == 'u') {
+    if (const char form = kEscape[byte]; form == 'u') {
       std::memcpy(dst, "\\u00", 4);
       dst[4] = kHexDigits[byte >> 4];
       dst[5] = kHexDigits[byte & 0xf];
@@ -156,7 +156,6 @@ void serialize_str(std::string_view text, ByteBuffer& out) {
       dst[1] = form;
       dst += 2;
     }
-  }
   }
   *dst++ = '"';
   out.commit(static_cast<size_t>(dst - out.tail()));
