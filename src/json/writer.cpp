@@ -165,7 +165,7 @@ void serialize_str(std::string_view text, ByteBuffer& out) {
 
 namespace {
 
-// "00" "01" ... "99": two digits per division by 100.
+// "00" "01" ... "99": digits are looked up two at a time.
 constexpr std::array<char, 200> kDigitPairs = [] {
   std::array<char, 200> pairs{};
   for (int i = 0; i < 100; ++i) {
@@ -233,9 +233,10 @@ constexpr std::array<uint64_t, 20> kPowersOfTen = [] {
   return powers;
 }();
 
-// Number of decimal digits of n (1 for 0). 1233 / 4096 is just above
-// log10 2, so the guess from the bit length is the count or one less. n | 1
-// has the same count as n (powers of ten above 1 are even) and makes 0 count.
+// Number of decimal digits of n (1 for 0). For bit lengths b <= 64,
+// floor(b * 1233 / 4096) = floor(b * log10 2), so the guess from the bit
+// length is the count or one less. n | 1 has the same count as n (powers of
+// ten above 1 are even) and makes 0 count as one digit.
 inline int decimal_length(uint64_t n) noexcept {
   n |= 1;
   const int guess = (static_cast<int>(std::bit_width(n)) * 1233) >> 12;
