@@ -221,7 +221,8 @@ TEST(ShortestFloat, ManyRandomBitPatterns) {
   const int64_t count = count_text ? std::strtoll(count_text, nullptr, 10) : 10000000;
   const uint64_t seed = seed_text ? std::strtoull(seed_text, nullptr, 0) : 0x10000000;
   const int64_t failures = random_mismatches(seed, count);
-  std::cout << "random finite doubles: " << count << ", seed " << seed << ", mismatches " << failures << "\n";
+  std::cout << "random finite doubles: " << count << ", seed 0x" << std::hex << seed << std::dec
+            << ", mismatches " << failures << "\n";
   EXPECT_EQ(failures, 0);
 }
 
