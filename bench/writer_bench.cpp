@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "json/shortest_float.h"
 #include "json/writer.h"
 
 namespace {
@@ -61,6 +62,19 @@ void run_to_chars(benchmark::State& state, const std::vector<double>& values) {
   }
   state.SetItemsProcessed(state.iterations());
 }
+
+// Digit selection alone, to show what the layout adds.
+void BM_ShortestDecimal_Random(benchmark::State& state) {
+  const auto values = random_finite_doubles();
+  size_t i = 0;
+  for (auto _ : state) {
+    const double x = values[i++ & (kPool - 1)];
+    if (x == 0) continue;
+    benchmark::DoNotOptimize(vornel::json::shortest_decimal(x));
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ShortestDecimal_Random);
 
 void BM_WriteF64_Random(benchmark::State& state) { run_write_f64(state, random_finite_doubles()); }
 void BM_ToChars_Random(benchmark::State& state) { run_to_chars(state, random_finite_doubles()); }
@@ -153,6 +167,44 @@ void BM_SerializeStr_ShortStrings(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(bytes));
 }
 BENCHMARK(BM_SerializeStr_ShortStrings);
+
+// A whole document shaped like the library's output rows: short keys and
+// strings, small integers, typed decimals, booleans, nulls and small arrays.
+vornel::json::Value sample_rows() {
+  using vornel::json::Map;
+  using vornel::json::String;
+  using vornel::json::Value;
+  std::mt19937_64 random(46);
+  std::vector<Value> rows;
+  for (int i = 0; i < 1000; ++i) {
+    Map row;
+    row.insert_full(String("id"), Value::non_negative(static_cast<uint64_t>(i)));
+    row.insert_full(String("name"), Value::string("user_" + std::to_string(random() % 100000)));
+    row.insert_full(String("score"), Value::floating(static_cast<double>(random() % 100000) / 100));
+    row.insert_full(String("balance"), Value::negative(-static_cast<int64_t>(random() % 1000000) - 1));
+    row.insert_full(String("active"), Value::boolean(random() % 2 == 0));
+    row.insert_full(String("note"), random() % 4 == 0 ? Value::string("said \"hi\"\n") : Value());
+    std::vector<Value> tags;
+    tags.push_back(Value::string("alpha"));
+    tags.push_back(Value::string("beta"));
+    row.insert_full(String("tags"), Value::array(tags));
+    rows.push_back(Value::object(std::move(row)));
+  }
+  return Value::array(rows);
+}
+
+void BM_WriteValue_Rows(benchmark::State& state) {
+  const vornel::json::Value document = sample_rows();
+  size_t bytes = 0;
+  for (auto _ : state) {
+    ByteBuffer out;
+    vornel::json::write_value(document, out);
+    bytes += out.size();
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(bytes));
+}
+BENCHMARK(BM_WriteValue_Rows);
 
 }  // namespace
 

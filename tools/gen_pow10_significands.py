@@ -2,13 +2,14 @@
 """Generate src/json/pow10_significands.h, the 128-bit powers of ten used by
 the shortest float formatter (src/json/shortest_float.cpp).
 
-For every e in [MIN_EXPONENT, MAX_EXPONENT] the table holds
+For every e in the range the formatter needs (-292 to 324, computed by
+exponent_range below) the table holds
 
     g(e) = floor(10^e * 2^(127 - floor(log2(10^e)))) + 1,
 
 the significand of 10^e normalised to [2^127, 2^128) and rounded up, so that
 g(e) - 1 <= 10^e * 2^(127 - floor(log2 10^e)) < g(e) (Schubfach's table of
-"g", section 9 of Giulietti's paper). The exponent range is the range of -k
+"g" in Giulietti's paper). The exponent range is the range of -k
 that the formatter asks for: k = floor(log10(2^q)) or floor(log10(3/4 2^q))
 for binary exponents q of finite doubles, from -1074 to 971.
 

@@ -80,6 +80,8 @@ std::string_view write_u64(uint64_t n, char (&scratch)[kIntegerScratch]) noexcep
 std::string_view write_i64(int64_t n, char (&scratch)[kIntegerScratch]) noexcept;
 
 // Format a finite double at `scratch` and return the end of the text.
+// `scratch` must have room for kFloatScratch bytes, all of which may be
+// written (the layout moves its pieces with fixed-size copies).
 char* write_f64(double x, char* scratch) noexcept;
 
 // The same text as write_value, as a string.
