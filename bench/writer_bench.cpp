@@ -170,31 +170,32 @@ BENCHMARK(BM_SerializeStr_ShortStrings);
 
 // A whole document shaped like the library's output rows: short keys and
 // strings, small integers, typed decimals, booleans, nulls and small arrays.
-vornel::json::Value sample_rows() {
+vornel::json::Value sample_rows(vornel::json::Arena& arena) {
   using vornel::json::Map;
   using vornel::json::String;
   using vornel::json::Value;
   std::mt19937_64 random(46);
   std::vector<Value> rows;
   for (int i = 0; i < 1000; ++i) {
-    Map row;
-    row.insert_full(String("id"), Value::non_negative(static_cast<uint64_t>(i)));
-    row.insert_full(String("name"), Value::string("user_" + std::to_string(random() % 100000)));
-    row.insert_full(String("score"), Value::floating(static_cast<double>(random() % 100000) / 100));
-    row.insert_full(String("balance"), Value::negative(-static_cast<int64_t>(random() % 1000000) - 1));
-    row.insert_full(String("active"), Value::boolean(random() % 2 == 0));
-    row.insert_full(String("note"), random() % 4 == 0 ? Value::string("said \"hi\"\n") : Value());
+    Map row(arena);
+    row.insert_full(String(arena, "id"), Value::non_negative(static_cast<uint64_t>(i)));
+    row.insert_full(String(arena, "name"), Value::string(arena, "user_" + std::to_string(random() % 100000)));
+    row.insert_full(String(arena, "score"), Value::floating(static_cast<double>(random() % 100000) / 100));
+    row.insert_full(String(arena, "balance"), Value::negative(-static_cast<int64_t>(random() % 1000000) - 1));
+    row.insert_full(String(arena, "active"), Value::boolean(random() % 2 == 0));
+    row.insert_full(String(arena, "note"), random() % 4 == 0 ? Value::string(arena, "said \"hi\"\n") : Value());
     std::vector<Value> tags;
-    tags.push_back(Value::string("alpha"));
-    tags.push_back(Value::string("beta"));
-    row.insert_full(String("tags"), Value::array(tags));
-    rows.push_back(Value::object(std::move(row)));
+    tags.push_back(Value::string(arena, "alpha"));
+    tags.push_back(Value::string(arena, "beta"));
+    row.insert_full(String(arena, "tags"), Value::array(arena, tags));
+    rows.push_back(Value::object(arena, std::move(row)));
   }
-  return Value::array(rows);
+  return Value::array(arena, rows);
 }
 
 void BM_WriteValue_Rows(benchmark::State& state) {
-  const vornel::json::Value document = sample_rows();
+  vornel::json::Arena arena;
+  const vornel::json::Value document = sample_rows(arena);
   size_t bytes = 0;
   for (auto _ : state) {
     ByteBuffer out;

@@ -40,7 +40,7 @@ bool matches(const Value& candidate, const Value& reference) {
 // numbers.
 class ColumnIndex {
  public:
-  explicit ColumnIndex(std::span<const Value> rows) {
+  ColumnIndex(std::span<const Value> rows, json::Arena& arena) : seen_(arena) {
     // The previous row's columns, as a range of member_columns_ (which grows,
     // so it is held by offsets, not by pointers).
     size_t previous_start = 0, previous_size = 0;
@@ -70,7 +70,7 @@ class ColumnIndex {
     if (guess != kNone && columns_[guess].name == name) return guess;
     if (const Value* found = seen_.get(name)) return static_cast<uint32_t>(found->as_u64());
     const auto column = static_cast<uint32_t>(columns_.size());
-    seen_.insert_full(json::String(name), Value::non_negative(column));
+    seen_.insert_full(json::String::borrow(name), Value::non_negative(column));
     columns_.push_back(Column{name});
     return column;
   }
@@ -150,7 +150,8 @@ void write_document(std::span<const Value> rows, const ColumnIndex& index, json:
 }  // namespace
 
 Outcome columnarize_json(std::string_view payload) {
-  auto read = json::read_value_list(payload);
+  json::Arena arena(payload.size() / 2);
+  auto read = json::read_value_list(payload, arena);
   if (auto* error = std::get_if<json::Error>(&read)) {
     return "invalid row-oriented JSON: " + error->text();
   }
@@ -159,7 +160,7 @@ Outcome columnarize_json(std::string_view payload) {
     if (!row.is_object()) return "expected a JSON object row, got: " + json::display_value(row);
   }
 
-  const ColumnIndex index(rows);
+  const ColumnIndex index(rows, arena);
   json::ByteBuffer out;
   write_document(rows, index, out);
   return out;

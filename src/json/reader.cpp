@@ -307,7 +307,7 @@ namespace {
 // array or object closes.
 class Reader {
  public:
-  explicit Reader(std::string_view input) : input_(input), p_(input.data()), n_(input.size()) {}
+  Reader(std::string_view input, Arena& arena) : input_(input), p_(input.data()), n_(input.size()), arena_(arena) {}
 
   std::variant<std::vector<Value>, Error> read() {
     skip_whitespace();
@@ -431,7 +431,7 @@ class Reader {
   bool read_array(Value& out) {
     std::vector<Value>& elements = element_stacks_[level()];
     if (!read_elements(elements)) return false;
-    out = Value::array(elements);
+    out = Value::array(arena_, elements);
     elements.clear();
     return true;
   }
@@ -444,7 +444,7 @@ class Reader {
     char c = p_[i_];
     if (c == '}') {
       ++i_;
-      out = Value::object(Map());
+      out = Value::object(arena_, Map(arena_));
       return true;
     }
     if (c != '"') return fail_peek(ErrorCode::key_must_be_a_string);
@@ -473,11 +473,11 @@ class Reader {
       return fail_peek(c == '}' ? ErrorCode::trailing_comma : ErrorCode::key_must_be_a_string);
     }
     // A repeated key keeps its first position and takes the last value.
-    Map map;
+    Map map(arena_);
     map.reserve(members.size());
-    for (auto& [key, value] : members) map.insert_full(std::move(key), std::move(value));
+    for (auto& [key, value] : members) map.insert_full(key, std::move(value));
     members.clear();
-    out = Value::object(std::move(map));
+    out = Value::object(arena_, std::move(map));
     return true;
   }
 
@@ -504,8 +504,9 @@ class Reader {
   }
 
   // After the opening quote: the content up to and including the closing
-  // quote. Content without escapes is validated where it lies and copied
-  // once; content with escapes is assembled in the scratch buffer.
+  // quote. Content without escapes is validated where it lies and referred to
+  // there; content with escapes is assembled in the scratch buffer and copied
+  // once into the arena.
   bool read_string(String& out) {
     const size_t start = i_;
     size_t run = start;  // start of the content not yet in the scratch buffer
@@ -536,7 +537,7 @@ class Reader {
           text = scratch_;
         }
         if (!valid_utf8(text.data(), text.size())) return fail(ErrorCode::invalid_unicode_code_point, i_);
-        out = String(text);
+        out = escaped ? String(arena_, text) : String::borrow(text);
         return true;
       }
       if (c == '\\') {
@@ -700,6 +701,7 @@ class Reader {
   const char* p_;
   size_t n_;
   size_t i_ = 0;
+  Arena& arena_;
   uint8_t depth_ = kDepthBudget;
   std::string scratch_;
   std::array<std::vector<Value>, kDepthBudget> element_stacks_;
@@ -711,8 +713,8 @@ class Reader {
 
 }  // namespace
 
-std::variant<std::vector<Value>, Error> read_value_list(std::string_view input) {
-  Reader reader(input);
+std::variant<std::vector<Value>, Error> read_value_list(std::string_view input, Arena& arena) {
+  Reader reader(input, arena);
   return reader.read();
 }
 

@@ -67,7 +67,8 @@ Position position_of_index(std::string_view input, size_t index) noexcept;
 std::string debug_string(std::string_view utf8);
 
 // Reads `input` as one JSON array and returns its elements, or the first
-// error. The values own all their data; none refers back into `input`.
-std::variant<std::vector<Value>, Error> read_value_list(std::string_view input);
+// error. Strings without escapes refer to their bytes in `input`; everything
+// else is made in `arena`. Both must outlive the values.
+std::variant<std::vector<Value>, Error> read_value_list(std::string_view input, Arena& arena);
 
 }  // namespace vornel::json

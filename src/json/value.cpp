@@ -1,7 +1,9 @@
 #include "json/value.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
 
@@ -9,20 +11,12 @@ namespace vornel::json {
 
 // ---- String ----------------------------------------------------------------
 
-String::String(std::string_view text) : size_(text.size()) {
+String::String(Arena& arena, std::string_view text) : size_(text.size()) {
   if (size_ != 0) {
-    data_ = static_cast<char*>(::operator new(size_));
-    std::memcpy(data_, text.data(), size_);
+    char* copy = arena.allocate_array<char>(size_);
+    std::memcpy(copy, text.data(), size_);
+    data_ = copy;
   }
-}
-
-String& String::operator=(String&& other) noexcept {
-  if (this != &other) {
-    ::operator delete(data_);
-    data_ = std::exchange(other.data_, nullptr);
-    size_ = std::exchange(other.size_, 0);
-  }
-  return *this;
 }
 
 // ---- Value -----------------------------------------------------------------
@@ -61,28 +55,36 @@ Value Value::floating(double f) noexcept {
 Value Value::string(String text) noexcept {
   Value v;
   v.kind_ = Kind::string;
-  v.str_.data = std::exchange(text.data_, nullptr);
-  v.str_.size = std::exchange(text.size_, 0);
+  v.str_.data = text.data_;
+  v.str_.size = text.size_;
   return v;
 }
 
-Value Value::array_of_nulls(size_t size) {
+Value Value::array_of_nulls(Arena& arena, size_t size) {
   Value v;
-  v.arr_.data = size == 0 ? nullptr : new Value[size];
+  if (size != 0) {
+    v.arr_.data = arena.allocate_array<Value>(size);
+    std::uninitialized_default_construct_n(v.arr_.data, size);
+  }
   v.arr_.size = size;
   v.kind_ = Kind::array;
   return v;
 }
 
-Value Value::array(std::span<Value> elements) {
-  Value v = array_of_nulls(elements.size());
-  for (size_t i = 0; i < elements.size(); ++i) v.arr_.data[i] = std::move(elements[i]);
+Value Value::array(Arena& arena, std::span<Value> elements) {
+  Value v;
+  if (!elements.empty()) {
+    v.arr_.data = arena.allocate_array<Value>(elements.size());
+    std::uninitialized_move(elements.begin(), elements.end(), v.arr_.data);
+  }
+  v.arr_.size = elements.size();
+  v.kind_ = Kind::array;
   return v;
 }
 
-Value Value::object(Map map) {
+Value Value::object(Arena& arena, Map map) {
   Value v;
-  v.map_ = new Map(std::move(map));
+  v.map_ = new (arena.allocate_array<Map>(1)) Map(std::move(map));
   v.kind_ = Kind::object;
   return v;
 }
@@ -96,7 +98,6 @@ Value::Value(Value&& other) noexcept
 
 Value& Value::operator=(Value&& other) noexcept {
   if (this != &other) {
-    destroy();
     kind_ = other.kind_;
     rep_ = other.rep_;
     flag_ = other.flag_;
@@ -104,24 +105,6 @@ Value& Value::operator=(Value&& other) noexcept {
     other.kind_ = Kind::null;
   }
   return *this;
-}
-
-void Value::destroy() noexcept {
-  // Recursion depth is bounded by the reader's nesting limit (127 levels).
-  switch (kind_) {
-    case Kind::string:
-      ::operator delete(str_.data);
-      break;
-    case Kind::array:
-      delete[] arr_.data;
-      break;
-    case Kind::object:
-      delete map_;
-      break;
-    default:
-      break;
-  }
-  kind_ = Kind::null;
 }
 
 double Value::number_as_double() const noexcept {
@@ -136,7 +119,7 @@ double Value::number_as_double() const noexcept {
   return f_;
 }
 
-Value Value::clone() const {
+Value Value::clone(Arena& arena) const {
   switch (kind_) {
     case Kind::null:
       return Value();
@@ -150,21 +133,53 @@ Value Value::clone() const {
       return v;
     }
     case Kind::string:
-      return string(as_string());
+      return string(arena, as_string());
     case Kind::array: {
-      Value v = array_of_nulls(arr_.size);
-      for (size_t i = 0; i < arr_.size; ++i) v.arr_.data[i] = arr_.data[i].clone();
+      Value v = array_of_nulls(arena, arr_.size);
+      for (size_t i = 0; i < arr_.size; ++i) v.arr_.data[i] = arr_.data[i].clone(arena);
       return v;
     }
     case Kind::object:
       break;
   }
-  return object(map_->clone());
+  return object(arena, map_->clone(arena));
 }
 
 // ---- Map -------------------------------------------------------------------
 
-Map::Map() : keys_(next_hash_keys()) {}
+Map::Map(Arena& arena) : arena_(&arena), keys_(next_hash_keys()) {}
+
+Map::Map(Map&& other) noexcept
+    : arena_(other.arena_),
+      members_(std::exchange(other.members_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)),
+      index_(std::exchange(other.index_, nullptr)),
+      index_mask_(std::exchange(other.index_mask_, 0)),
+      keys_(other.keys_) {}
+
+Map& Map::operator=(Map&& other) noexcept {
+  if (this != &other) {
+    this->~Map();
+    new (this) Map(std::move(other));
+  }
+  return *this;
+}
+
+void Map::reserve(size_t members) {
+  if (members <= capacity_) return;
+  if (members >= kEmptySlot) throw std::length_error("object has too many members");
+  Member* storage = arena_->allocate_array<Member>(members);
+  std::uninitialized_move_n(members_, size_, storage);
+  members_ = storage;
+  capacity_ = static_cast<uint32_t>(members);
+}
+
+void Map::append(Member member) {
+  if (size_ == capacity_) reserve(capacity_ < 4 ? 4 : 2 * size_t{capacity_});
+  new (&members_[size_]) Member(std::move(member));
+  ++size_;
+}
 
 // Empty strings own no allocation, so their data may be null: no memcmp then.
 static bool same_key(std::string_view a, std::string_view b) noexcept {
@@ -172,7 +187,7 @@ static bool same_key(std::string_view a, std::string_view b) noexcept {
 }
 
 std::optional<size_t> Map::find_linear(std::string_view key) const noexcept {
-  for (size_t i = 0; i < members_.size(); ++i) {
+  for (size_t i = 0; i < size_; ++i) {
     if (same_key(members_[i].key.view(), key)) return i;
   }
   return std::nullopt;
@@ -206,34 +221,33 @@ void Map::index_position(uint32_t position) noexcept {
 // Rebuilds the index with `slots` slots (a power of two) from the stored
 // hashes; keys are never hashed twice.
 void Map::build_index(size_t slots) {
-  index_ = std::make_unique_for_overwrite<uint32_t[]>(slots);
-  std::fill_n(index_.get(), slots, kEmptySlot);
+  index_ = arena_->allocate_array<uint32_t>(slots);
+  std::fill_n(index_, slots, kEmptySlot);
   index_mask_ = slots - 1;
-  for (size_t i = 0; i < members_.size(); ++i) index_position(static_cast<uint32_t>(i));
+  for (uint32_t i = 0; i < size_; ++i) index_position(i);
 }
 
 Map::Inserted Map::insert_full(String key, Value value) {
-  if (!index_ && members_.size() < kLinearLimit) {
+  if (!index_ && size_ < kLinearLimit) {
     if (auto position = find_linear(key.view())) {
       return {*position, std::exchange(members_[*position].value, std::move(value))};
     }
-    members_.push_back(Member{std::move(key), std::move(value), 0});
-    return {members_.size() - 1, std::nullopt};
+    append(Member{key, std::move(value), 0});
+    return {size_ - 1, std::nullopt};
   }
 
   if (!index_) {
     // Growing past the linear limit: hash the members once and index them.
-    for (Member& m : members_) m.hash = siphash13(keys_, m.key.view().data(), m.key.view().size());
+    for (Member& m : members()) m.hash = siphash13(keys_, m.key.view().data(), m.key.view().size());
     build_index(4 * kLinearLimit);
   }
   const uint64_t hash = siphash13(keys_, key.view().data(), key.view().size());
   if (auto position = find(key.view(), hash)) {
     return {*position, std::exchange(members_[*position].value, std::move(value))};
   }
-  if (members_.size() >= kEmptySlot - 1) throw std::length_error("object has too many members");
-  members_.push_back(Member{std::move(key), std::move(value), hash});
-  const size_t position = members_.size() - 1;
-  if (2 * members_.size() > index_mask_ + 1) {
+  append(Member{key, std::move(value), hash});
+  const size_t position = size_ - 1;
+  if (2 * size_t{size_} > index_mask_ + 1) {
     build_index(2 * (index_mask_ + 1));
   } else {
     index_position(static_cast<uint32_t>(position));
@@ -241,15 +255,15 @@ Map::Inserted Map::insert_full(String key, Value value) {
   return {position, std::nullopt};
 }
 
-Map Map::clone() const {
-  Map copy;
+Map Map::clone(Arena& arena) const {
+  Map copy(arena);
   copy.keys_ = keys_;
-  copy.members_.reserve(members_.size());
-  for (const Member& m : members_) copy.members_.push_back(Member{m.key.clone(), m.value.clone(), m.hash});
+  copy.reserve(size_);
+  for (const Member& m : members()) copy.append(Member{String(arena, m.key.view()), m.value.clone(arena), m.hash});
   if (index_) {
     const size_t slots = index_mask_ + 1;
-    copy.index_ = std::make_unique_for_overwrite<uint32_t[]>(slots);
-    std::memcpy(copy.index_.get(), index_.get(), slots * sizeof(uint32_t));
+    copy.index_ = arena.allocate_array<uint32_t>(slots);
+    std::memcpy(copy.index_, index_, slots * sizeof(uint32_t));
     copy.index_mask_ = index_mask_;
   }
   return copy;

@@ -1,19 +1,20 @@
 // The in-memory JSON value: six kinds, numbers in three representations, and
 // objects as insertion-ordered maps with a keyed hash index.
 //
-// A Value owns its whole subtree; nothing is shared and there are no cycles.
-// Values are move-only: copying a subtree is explicit (`clone`).
+// Everything a value refers to (text, elements, members) lives in an Arena,
+// which must outlive the value; values are never freed one by one, so they
+// have no destructors to run. Nothing is shared between values and there are
+// no cycles. Values are move-only: copying a subtree is explicit (`clone`).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
 #include <utility>
-#include <vector>
 
+#include "json/arena.h"
 #include "json/siphash.h"
 
 namespace vornel::json {
@@ -30,27 +31,22 @@ enum class NumberRep : uint8_t {
   floating,      // finite binary64, never NaN or infinite
 };
 
-// Owned UTF-8 text of exact length; may hold NUL bytes. An empty string owns
-// no allocation.
+// UTF-8 text of exact length, held in an Arena; may hold NUL bytes. A String
+// is a reference: copying it copies no text.
 class String {
  public:
   String() noexcept = default;
-  explicit String(std::string_view text);
-  String(String&& other) noexcept : data_(other.data_), size_(other.size_) {
-    other.data_ = nullptr;
-    other.size_ = 0;
-  }
-  String& operator=(String&& other) noexcept;
-  String(const String&) = delete;
-  String& operator=(const String&) = delete;
-  ~String() { ::operator delete(data_); }
+  // A copy of `text` made in `arena`.
+  String(Arena& arena, std::string_view text);
+  // Refers to `text` itself, which must outlive the String.
+  static String borrow(std::string_view text) noexcept { return String(text.data(), text.size()); }
 
   std::string_view view() const noexcept { return {data_, size_}; }
-  String clone() const { return String(view()); }
 
  private:
+  String(const char* data, size_t size) noexcept : data_(data), size_(size) {}
   friend class Value;
-  char* data_ = nullptr;
+  const char* data_ = nullptr;
   size_t size_ = 0;
 };
 
@@ -62,18 +58,19 @@ class Value {
   static Value negative(int64_t n) noexcept;  // n < 0
   static Value floating(double f) noexcept;   // finite
   static Value string(String text) noexcept;
-  static Value string(std::string_view text) { return string(String(text)); }
+  static Value string(Arena& arena, std::string_view text) { return string(String(arena, text)); }
   // An array of exactly `elements.size()` elements, moved out of `elements`.
-  static Value array(std::span<Value> elements);
+  static Value array(Arena& arena, std::span<Value> elements);
   // An array of `size` nulls, to be filled in place through `as_array()`.
-  static Value array_of_nulls(size_t size);
-  static Value object(Map map);
+  static Value array_of_nulls(Arena& arena, size_t size);
+  static Value object(Arena& arena, Map map);
 
+  // A moved-from value is null.
   Value(Value&& other) noexcept;
   Value& operator=(Value&& other) noexcept;
   Value(const Value&) = delete;
   Value& operator=(const Value&) = delete;
-  ~Value() { destroy(); }
+  ~Value() = default;
 
   Kind kind() const noexcept { return kind_; }
   bool is_null() const noexcept { return kind_ == Kind::null; }
@@ -94,11 +91,10 @@ class Value {
   const Map& as_object() const noexcept { return *map_; }
   Map& as_object() noexcept { return *map_; }
 
-  Value clone() const;
+  // A deep copy whose text, elements and members are made in `arena`.
+  Value clone(Arena& arena) const;
 
  private:
-  void destroy() noexcept;
-
   Kind kind_;
   NumberRep rep_ = NumberRep::non_negative;
   bool flag_ = false;
@@ -107,7 +103,7 @@ class Value {
     int64_t i_;
     double f_;
     struct {
-      char* data;
+      const char* data;
       size_t size;
     } str_;
     struct {
@@ -128,25 +124,28 @@ struct Member {
 
 // An object's members in insertion order, keys unique, with lookup by key.
 //
-// Members are stored contiguously; the index is an open-addressing table of
-// member positions (linear probing, at most half full) built only once the map
-// outgrows `kLinearLimit` members. Up to that size a scan comparing lengths
-// then bytes beats hashing, and no hash is computed at all.
+// Members are stored contiguously in the map's arena; the index is an
+// open-addressing table of member positions (linear probing, at most half
+// full) built only once the map outgrows `kLinearLimit` members. Up to that
+// size a scan comparing lengths then bytes beats hashing, and no hash is
+// computed at all. Growing leaves the old storage to the arena, so a map built
+// from a known number of members should `reserve` it first.
 class Map {
  public:
   static constexpr size_t kLinearLimit = 8;
 
-  Map();  // takes a fresh pair of hash keys
-  Map(Map&&) noexcept = default;
-  Map& operator=(Map&&) noexcept = default;
+  explicit Map(Arena& arena);  // takes a fresh pair of hash keys
+  // A moved-from map is empty.
+  Map(Map&& other) noexcept;
+  Map& operator=(Map&& other) noexcept;
   ~Map() = default;
 
-  size_t size() const noexcept { return members_.size(); }
-  bool empty() const noexcept { return members_.empty(); }
-  std::span<const Member> members() const noexcept { return members_; }
-  std::span<Member> members() noexcept { return members_; }
-  auto begin() const noexcept { return members_.begin(); }
-  auto end() const noexcept { return members_.end(); }
+  size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  std::span<const Member> members() const noexcept { return {members_, size_}; }
+  std::span<Member> members() noexcept { return {members_, size_}; }
+  const Member* begin() const noexcept { return members_; }
+  const Member* end() const noexcept { return members_ + size_; }
 
   const Value* get(std::string_view key) const noexcept;
   // The position of the member with this key, if there is one.
@@ -163,8 +162,9 @@ class Map {
   // value in place (keeping its position and key) and hands back the old one.
   Inserted insert_full(String key, Value value);
 
-  void reserve(size_t members) { members_.reserve(members); }
-  Map clone() const;
+  void reserve(size_t members);
+  // A deep copy made in `arena`, with the same hash keys.
+  Map clone(Arena& arena) const;
   HashKeys hash_keys() const noexcept { return keys_; }
 
  private:
@@ -172,12 +172,16 @@ class Map {
 
   std::optional<size_t> find(std::string_view key, uint64_t hash) const noexcept;
   std::optional<size_t> find_linear(std::string_view key) const noexcept;
+  void append(Member member);
   void build_index(size_t slots);
   void index_position(uint32_t position) noexcept;
 
-  std::vector<Member> members_;
-  std::unique_ptr<uint32_t[]> index_;  // null while size() <= kLinearLimit
-  size_t index_mask_ = 0;              // slot count - 1
+  Arena* arena_;
+  Member* members_ = nullptr;
+  uint32_t size_ = 0;
+  uint32_t capacity_ = 0;
+  uint32_t* index_ = nullptr;  // null while size() <= kLinearLimit
+  size_t index_mask_ = 0;      // slot count - 1
   HashKeys keys_;
 };
 

@@ -15,7 +15,8 @@ namespace {
 using namespace std::string_literals;  // "..."s keeps embedded NUL bytes
 
 Error read_error(std::string_view input) {
-  auto result = read_value_list(input);
+  Arena arena;
+  auto result = read_value_list(input, arena);
   if (auto* values = std::get_if<std::vector<Value>>(&result)) {
     ADD_FAILURE() << "expected an error, read " << values->size() << " values from: " << input;
     return {};
@@ -25,10 +26,11 @@ Error read_error(std::string_view input) {
 
 // The compact text of the list that was read (as one array), or the error text.
 std::string read_as_text(std::string_view input) {
-  auto result = read_value_list(input);
+  Arena arena;
+  auto result = read_value_list(input, arena);
   if (auto* error = std::get_if<Error>(&result)) return "error: " + error->text();
   auto& values = std::get<std::vector<Value>>(result);
-  return display_value(Value::array(values));
+  return display_value(Value::array(arena, values));
 }
 
 // ---- Errors: exact message, line and column ------------------------------------
@@ -170,7 +172,8 @@ std::string nested(std::string_view open, int levels, std::string_view inner, st
 }
 
 TEST(ReaderDepth, HundredTwentySevenOpenArraysAndObjectsAreRead) {
-  auto arrays = read_value_list(nested("[", 127, "", "]"));
+  Arena arena;
+  auto arrays = read_value_list(nested("[", 127, "", "]"), arena);
   ASSERT_TRUE(std::holds_alternative<std::vector<Value>>(arrays));
   const Value* v = &std::get<std::vector<Value>>(arrays).at(0);
   int depth = 1;
@@ -181,10 +184,10 @@ TEST(ReaderDepth, HundredTwentySevenOpenArraysAndObjectsAreRead) {
   EXPECT_EQ(depth, 126);
 
   EXPECT_TRUE(std::holds_alternative<std::vector<Value>>(
-      read_value_list("[" + nested("{\"a\":", 126, "1", "}") + "]")));
+      read_value_list("[" + nested("{\"a\":", 126, "1", "}") + "]", arena)));
   // The budget is given back: siblings may each go the full depth.
   const std::string deep = nested("[", 126, "", "]");
-  EXPECT_TRUE(std::holds_alternative<std::vector<Value>>(read_value_list("[" + deep + "," + deep + "]")));
+  EXPECT_TRUE(std::holds_alternative<std::vector<Value>>(read_value_list("[" + deep + "," + deep + "]", arena)));
 }
 
 TEST(ReaderDepth, TheHundredTwentyEighthBracketFails) {
@@ -226,7 +229,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"[[[1],[2,[3]]],{\"k\":[{\"m\":[]}]}]", "[[[1],[2,[3]]],{\"k\":[{\"m\":[]}]}]"}));
 
 TEST(ReaderReads, SurrogatePairEscapeBecomesFourBytes) {
-  auto result = read_value_list("[\"\\uD83D\\uDE00\"]");
+  Arena arena;
+  auto result = read_value_list("[\"\\uD83D\\uDE00\"]", arena);
   ASSERT_TRUE(std::holds_alternative<std::vector<Value>>(result));
   EXPECT_EQ(std::get<std::vector<Value>>(result).at(0).as_string(), "\xF0\x9F\x98\x80");
 }
@@ -235,7 +239,8 @@ TEST(ReaderReads, RepeatedKeysInLargeObjectsKeepFirstPositionAndLastValue) {
   std::string input = "[{";
   for (int k = 0; k < 12; ++k) input += "\"k" + std::to_string(k) + "\":" + std::to_string(k) + ",";
   input += "\"k3\":\"x\",\"k11\":null}]";
-  auto result = read_value_list(input);
+  Arena arena;
+  auto result = read_value_list(input, arena);
   ASSERT_TRUE(std::holds_alternative<std::vector<Value>>(result));
   const Map& map = std::get<std::vector<Value>>(result).at(0).as_object();
   ASSERT_EQ(map.size(), 12u);
@@ -265,11 +270,13 @@ TEST(ReaderStrings, StopBytesAreFoundAtEveryOffsetAndAlignment) {
     for (size_t chars = 0; chars < 40; ++chars) {
       const std::string content = tricky_content(chars, align);
       // The closing quote.
-      auto plain = read_value_list(lead + "[\"" + content + "\"]");
+      Arena arena;
+      const std::string plain_text = lead + "[\"" + content + "\"]";
+      auto plain = read_value_list(plain_text, arena);
       ASSERT_TRUE(std::holds_alternative<std::vector<Value>>(plain)) << align << " " << chars;
       ASSERT_EQ(std::get<std::vector<Value>>(plain).at(0).as_string(), content);
       // A backslash, with more content after it.
-      auto escaped = read_value_list(lead + "[\"" + content + "\\n" + content + "\"]");
+      auto escaped = read_value_list(lead + "[\"" + content + "\\n" + content + "\"]", arena);
       ASSERT_TRUE(std::holds_alternative<std::vector<Value>>(escaped)) << align << " " << chars;
       ASSERT_EQ(std::get<std::vector<Value>>(escaped).at(0).as_string(), content + "\n" + content);
       // A control byte, reported at its own column.
@@ -296,7 +303,8 @@ const char* const kDocuments[] = {
 
 TEST(ReaderCutDocuments, EveryPrefixFailsWithEofAtTheEnd) {
   for (std::string_view document : kDocuments) {
-    ASSERT_TRUE(std::holds_alternative<std::vector<Value>>(read_value_list(document))) << document;
+    Arena arena;
+    ASSERT_TRUE(std::holds_alternative<std::vector<Value>>(read_value_list(document, arena))) << document;
     for (size_t cut = 0; cut < document.size(); ++cut) {
       const std::string_view prefix = document.substr(0, cut);
       const Error error = read_error(prefix);

@@ -12,10 +12,13 @@
 namespace vornel::json {
 namespace {
 
+// The values made here are small: one arena holds them all.
+Arena arena;
+
 Value obj(std::initializer_list<std::pair<std::string_view, double>> members) {
-  Map m;
-  for (auto [k, v] : members) m.insert_full(String(k), Value::floating(v));
-  return Value::object(std::move(m));
+  Map m(arena);
+  for (auto [k, v] : members) m.insert_full(String(arena, k), Value::floating(v));
+  return Value::object(arena, std::move(m));
 }
 
 TEST(SipHash13, MatchesReferenceVectors) {
@@ -63,27 +66,27 @@ const EqCase kEqCases[] = {
     {"negative_vs_float", [] { return Value::negative(-1); }, [] { return Value::floating(-1.0); }, false},
     {"same_negative", [] { return Value::negative(INT64_MIN); }, [] { return Value::negative(INT64_MIN); }, true},
     {"null_vs_false", [] { return Value(); }, [] { return Value::boolean(false); }, false},
-    {"string_bytes", [] { return Value::string("\xc3\xa9"); }, [] { return Value::string("\xc3\xa9"); }, true},
-    {"no_normalisation", [] { return Value::string("\xc3\xa9"); }, [] { return Value::string("e\xcc\x81"); }, false},
-    {"string_with_nul", [] { return Value::string(std::string_view("a\0b", 3)); },
-     [] { return Value::string(std::string_view("a\0c", 3)); }, false},
+    {"string_bytes", [] { return Value::string(arena, "\xc3\xa9"); }, [] { return Value::string(arena, "\xc3\xa9"); }, true},
+    {"no_normalisation", [] { return Value::string(arena, "\xc3\xa9"); }, [] { return Value::string(arena, "e\xcc\x81"); }, false},
+    {"string_with_nul", [] { return Value::string(arena, std::string_view("a\0b", 3)); },
+     [] { return Value::string(arena, std::string_view("a\0c", 3)); }, false},
     {"member_order_ignored", [] { return obj({{"a", 1}, {"b", 2}}); }, [] { return obj({{"b", 2}, {"a", 1}}); }, true},
     {"missing_member", [] { return obj({{"a", 1}, {"b", 2}}); }, [] { return obj({{"a", 1}, {"c", 2}}); }, false},
     {"different_value", [] { return obj({{"a", 1}}); }, [] { return obj({{"a", 2}}); }, false},
-    {"empty_object_vs_array", [] { return Value::object(Map()); }, [] { return Value::array_of_nulls(0); }, false},
+    {"empty_object_vs_array", [] { return Value::object(arena, Map(arena)); }, [] { return Value::array_of_nulls(arena, 0); }, false},
     {"null_member_vs_empty", [] {
-       Map m;
-       m.insert_full(String("a"), Value());
-       return Value::object(std::move(m));
+       Map m(arena);
+       m.insert_full(String(arena, "a"), Value());
+       return Value::object(arena, std::move(m));
      },
-     [] { return Value::object(Map()); }, false},
+     [] { return Value::object(arena, Map(arena)); }, false},
     {"array_order_matters", [] {
        Value v[] = {Value::non_negative(1), Value::non_negative(2)};
-       return Value::array(v);
+       return Value::array(arena, v);
      },
      [] {
        Value v[] = {Value::non_negative(2), Value::non_negative(1)};
-       return Value::array(v);
+       return Value::array(arena, v);
      },
      false},
 };
@@ -109,10 +112,10 @@ TEST(NumberAsDouble, RoundsIntegersToNearestEven) {
 }
 
 TEST(Map, InsertExistingKeyKeepsPositionAndReturnsOldValue) {
-  Map m;
-  m.insert_full(String("a"), Value::non_negative(1));
-  m.insert_full(String("b"), Value::non_negative(2));
-  auto inserted = m.insert_full(String("a"), Value::non_negative(3));
+  Map m(arena);
+  m.insert_full(String(arena, "a"), Value::non_negative(1));
+  m.insert_full(String(arena, "b"), Value::non_negative(2));
+  auto inserted = m.insert_full(String(arena, "a"), Value::non_negative(3));
   EXPECT_EQ(inserted.position, 0u);
   ASSERT_TRUE(inserted.previous.has_value());
   EXPECT_EQ(inserted.previous->as_u64(), 1u);
@@ -123,21 +126,21 @@ TEST(Map, InsertExistingKeyKeepsPositionAndReturnsOldValue) {
 }
 
 TEST(Map, LookupInEmptyAndOneMemberMaps) {
-  Map m;
+  Map m(arena);
   EXPECT_EQ(m.get(""), nullptr);
-  m.insert_full(String(""), Value::boolean(true));
+  m.insert_full(String(arena, ""), Value::boolean(true));
   EXPECT_NE(m.get(""), nullptr);
   EXPECT_EQ(m.get(std::string_view("\0", 1)), nullptr);
   EXPECT_EQ(m.get("a"), nullptr);
 }
 
 TEST(Map, CloneIsIndependentAndKeepsOrder) {
-  Map m;
-  for (int i = 40; i > 0; --i) m.insert_full(String(std::to_string(i)), Value::string(std::to_string(i)));
-  Value original = Value::object(std::move(m));
-  Value copy = original.clone();
+  Map m(arena);
+  for (int i = 40; i > 0; --i) m.insert_full(String(arena, std::to_string(i)), Value::string(arena, std::to_string(i)));
+  Value original = Value::object(arena, std::move(m));
+  Value copy = original.clone(arena);
   ASSERT_TRUE(eq(original, copy));
-  original.as_object().insert_full(String("40"), Value());
+  original.as_object().insert_full(String(arena, "40"), Value());
   EXPECT_FALSE(eq(original, copy));
   ASSERT_EQ(copy.as_object().size(), 40u);
   for (size_t i = 0; i < 40; ++i) EXPECT_EQ(copy.as_object().members()[i].key.view(), std::to_string(40 - i));
@@ -149,7 +152,7 @@ TEST(Map, CloneIsIndependentAndKeepsOrder) {
 TEST(Map, AgreesWithUnorderedMapUnderRandomWorkload) {
   std::mt19937_64 rng(20261209);
   for (int round = 0; round < 50; ++round) {
-    Map m;
+    Map m(arena);
     std::unordered_map<std::string, uint64_t> oracle;
     std::vector<std::string> order;
     const int operations = 1 + static_cast<int>(rng() % 3000);
@@ -158,7 +161,7 @@ TEST(Map, AgreesWithUnorderedMapUnderRandomWorkload) {
       for (char& c : key) c = "ab\0\xff"[rng() % 4];
       if (rng() % 3 != 0) {
         uint64_t v = rng();
-        auto inserted = m.insert_full(String(key), Value::non_negative(v));
+        auto inserted = m.insert_full(String(arena, key), Value::non_negative(v));
         auto [it, fresh] = oracle.insert_or_assign(key, v);
         ASSERT_EQ(inserted.previous.has_value(), !fresh);
         if (fresh) order.push_back(key);
@@ -178,21 +181,21 @@ TEST(Map, AgreesWithUnorderedMapUnderRandomWorkload) {
 }
 
 TEST(Map, ManyMembersStayFindable) {
-  Map m;
+  Map m(arena);
   constexpr int kCount = 100000;
-  for (int i = 0; i < kCount; ++i) m.insert_full(String("k" + std::to_string(i)), Value::non_negative(i));
+  for (int i = 0; i < kCount; ++i) m.insert_full(String(arena, "k" + std::to_string(i)), Value::non_negative(i));
   for (int i = 0; i < kCount; ++i) ASSERT_EQ(m.get("k" + std::to_string(i))->as_u64(), uint64_t(i));
   EXPECT_EQ(m.get("k-1"), nullptr);
 }
 
 TEST(Value, DeepNestingDestroysAndClonesWithoutTrouble) {
-  Value v = Value::array_of_nulls(0);
+  Value v = Value::array_of_nulls(arena, 0);
   for (int depth = 0; depth < 127; ++depth) {
-    Map m;
-    m.insert_full(String("x"), std::move(v));
-    v = Value::object(std::move(m));
+    Map m(arena);
+    m.insert_full(String(arena, "x"), std::move(v));
+    v = Value::object(arena, std::move(m));
   }
-  Value copy = v.clone();
+  Value copy = v.clone(arena);
   EXPECT_TRUE(eq(v, copy));
 }
 

@@ -15,6 +15,9 @@
 namespace vornel::json {
 namespace {
 
+// The values made here are small: one arena holds them all.
+Arena arena;
+
 std::string text_of(const Value& value) {
   ByteBuffer out;
   write_value(value, out);
@@ -193,7 +196,7 @@ class StringEscape : public testing::TestWithParam<EscapeCase> {};
 TEST_P(StringEscape, WritesExactText) {
   const auto& [input, text] = GetParam();
   EXPECT_EQ(string_text(input), text);
-  EXPECT_EQ(text_of(Value::string(input)), text);
+  EXPECT_EQ(text_of(Value::string(arena, input)), text);
 }
 
 using namespace std::string_view_literals;
@@ -218,9 +221,9 @@ TEST(SerializeStr, EveryByteAsValueAndKey) {
     for (const std::string& s : {std::string(1, static_cast<char>(byte)),
                                  "abcdefghij" + std::string(1, static_cast<char>(byte)) + "klmnopqrstu"}) {
       const std::string expected = reference_escape(s);
-      Map map;
-      map.insert_full(String(s), Value::string(s));
-      EXPECT_EQ(text_of(Value::object(std::move(map))), "{" + expected + ":" + expected + "}") << byte;
+      Map map(arena);
+      map.insert_full(String(arena, s), Value::string(arena, s));
+      EXPECT_EQ(text_of(Value::object(arena, std::move(map))), "{" + expected + ":" + expected + "}") << byte;
     }
   }
 }
@@ -262,12 +265,12 @@ TEST(SerializeStr, MatchesByteByByteRulesOnRandomText) {
 
 // MARK: - Structure
 
-Value array_of(std::vector<Value> elements) { return Value::array(elements); }
+Value array_of(std::vector<Value> elements) { return Value::array(arena, elements); }
 
 Value object_of(std::vector<std::pair<std::string_view, Value>> members) {
-  Map map;
-  for (auto& [key, value] : members) map.insert_full(String(key), std::move(value));
-  return Value::object(std::move(map));
+  Map map(arena);
+  for (auto& [key, value] : members) map.insert_full(String(arena, key), std::move(value));
+  return Value::object(arena, std::move(map));
 }
 
 TEST(WriteValue, Structures) {
@@ -297,7 +300,7 @@ TEST(WriteValue, Structures) {
     std::vector<Value> mixed;
     mixed.push_back(Value());
     mixed.push_back(Value::boolean(false));
-    mixed.push_back(Value::string("x"));
+    mixed.push_back(Value::string(arena, "x"));
     mixed.push_back(Value::floating(-0.0));
     mixed.push_back(Value::non_negative(0));
     EXPECT_EQ(text_of(array_of(std::move(mixed))), R"([null,false,"x",-0.0,0])");

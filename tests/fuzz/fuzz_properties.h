@@ -29,7 +29,8 @@ inline bool columnarize_is_sound(std::string_view payload) {
   // The document must read back: wrapped in an array, as the reader expects.
   const json::ByteBuffer& output = std::get<json::ByteBuffer>(outcome);
   std::string wrapped = "[" + std::string(output.view()) + "]";
-  return !std::holds_alternative<json::Error>(json::read_value_list(wrapped));
+  json::Arena arena;
+  return !std::holds_alternative<json::Error>(json::read_value_list(wrapped, arena));
 }
 
 // Reader against writer: whatever reads successfully, once written, reads
@@ -95,12 +96,13 @@ inline std::string write_list(std::span<const Value> values) {
 
 inline bool reader_and_writer_agree(std::string_view input) {
   using namespace detail;
-  auto first = read_value_list(input);
+  Arena arena;
+  auto first = read_value_list(input, arena);
   auto* values = std::get_if<std::vector<Value>>(&first);
   if (values == nullptr) return true;
 
   const std::string text = write_list(*values);
-  auto second = read_value_list(text);
+  auto second = read_value_list(text, arena);
   auto* again = std::get_if<std::vector<Value>>(&second);
   if (again == nullptr || again->size() != values->size()) return false;
   bool moved = false;
