@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "json/large_blocks.h"
+
 namespace vornel::json {
 
 namespace {
@@ -9,6 +11,11 @@ namespace {
 // chunk gets a chunk of its own so that the current one is not abandoned.
 constexpr size_t kSmallestChunk = 64;
 constexpr size_t kLargestChunk = size_t{32} << 20;
+
+// Large chunks are whole huge pages, so that none is left half used.
+size_t chunk_size(size_t bytes) noexcept {
+  return bytes < kHugePage ? bytes : (bytes + kHugePage - 1) & ~(kHugePage - 1);
+}
 }  // namespace
 
 Arena::Arena(size_t first_chunk) noexcept
@@ -17,27 +24,28 @@ Arena::Arena(size_t first_chunk) noexcept
 Arena::~Arena() {
   while (last_ != nullptr) {
     Chunk* previous = last_->previous;
-    ::operator delete(last_);
+    free_block(last_, last_->size);
     last_ = previous;
   }
 }
 
 void* Arena::allocate_slow(size_t bytes) {
   constexpr size_t kHeader = round_up(sizeof(Chunk));
-  if (bytes > SIZE_MAX - kHeader - kAlign) throw std::bad_alloc();
+  if (bytes > SIZE_MAX - kHeader - kHugePage) throw std::bad_alloc();
   bytes = round_up(bytes);
 
   const bool own_chunk = bytes > next_chunk_ / 2;
-  const size_t size = kHeader + (own_chunk ? bytes : next_chunk_);
-  auto* chunk = static_cast<Chunk*>(::operator new(size));
+  const size_t size = chunk_size(kHeader + (own_chunk ? bytes : next_chunk_));
+  auto* chunk = static_cast<Chunk*>(allocate_block(size));
   chunk->previous = last_;
+  chunk->size = size;
   last_ = chunk;
   reserved_ += size;
 
   char* start = reinterpret_cast<char*>(chunk) + kHeader;
   if (own_chunk) return start;
   cursor_ = start + bytes;
-  limit_ = start + next_chunk_;
+  limit_ = reinterpret_cast<char*>(chunk) + size;
   next_chunk_ = std::min(next_chunk_ * 2, kLargestChunk);
   return start;
 }

@@ -51,6 +51,7 @@ class Arena {
   static constexpr size_t round_up(size_t bytes) noexcept { return (bytes + kAlign - 1) & ~(kAlign - 1); }
   struct Chunk {
     Chunk* previous;
+    size_t size;  // of the whole chunk, this header included
   };
 
   void* allocate_slow(size_t bytes);

@@ -10,6 +10,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "json/large_blocks.h"
 #include "json/shortest_float.h"
 
 namespace vornel::json {
@@ -56,6 +57,8 @@ void ByteBuffer::grow(size_t additional) {
   if (new_capacity > kMaxCapacity) throw std::length_error("capacity overflow");
   void* grown = std::realloc(data_, new_capacity);
   if (grown == nullptr) throw std::bad_alloc();
+  // The new capacity is about to be written: let it arrive in huge pages.
+  if (new_capacity >= kHugePage) advise_huge_pages(grown, new_capacity);
   data_ = static_cast<char*>(grown);
   capacity_ = new_capacity;
 }

@@ -1,12 +1,13 @@
 #include "lib/columnarize_function.h"
 
 #include <cstring>
-#include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <variant>
 
 #include "columnar/columnarize.h"
+#include "json/large_blocks.h"
 #include "lib/errors.h"
 
 namespace vornel::lib {
@@ -138,6 +139,29 @@ struct Contained {
   std::string fault;  // empty unless the transform faulted
 };
 
+// The payload's bytes, copied while the lock is held so that the transform
+// can read them without it.
+class PrivateCopy {
+ public:
+  explicit PrivateCopy(PyObject* payload)
+      : size_(static_cast<size_t>(PyBytes_GET_SIZE(payload))),
+        data_(size_ == 0 ? nullptr : static_cast<char*>(json::allocate_block(size_))) {
+    if (size_ != 0) std::memcpy(data_, PyBytes_AS_STRING(payload), size_);
+  }
+  PrivateCopy(const PrivateCopy&) = delete;
+  PrivateCopy& operator=(const PrivateCopy&) = delete;
+  ~PrivateCopy() { free(); }
+
+  std::string_view view() const noexcept { return {data_, size_}; }
+  void free() noexcept {
+    if (data_ != nullptr) json::free_block(std::exchange(data_, nullptr), size_);
+  }
+
+ private:
+  size_t size_;
+  char* data_;
+};
+
 // Runs without the interpreter lock: it reads only the private copy of the
 // payload and touches no Python object. Nothing may escape it.
 Contained run_transform(std::string_view payload) noexcept {
@@ -166,6 +190,28 @@ PyObject* raise_runtime_error(std::string_view message) {
   return nullptr;
 }
 
+// The output as a new bytes object. A large result is fresh memory written
+// once from end to end: it is advised for huge pages before the copy.
+PyObject* bytes_of(const json::ByteBuffer& output) {
+  PyObject* result = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(output.size()));
+  if (result == nullptr) return nullptr;
+  char* bytes = PyBytes_AS_STRING(result);
+  if (output.size() >= json::kHugePage) json::advise_huge_pages(bytes, output.size());
+  std::memcpy(bytes, output.data(), output.size());
+  return result;
+}
+
+// Copies the payload, runs the transform on the copy with the lock released,
+// and frees the copy before taking the lock back.
+Contained run_without_lock(PyObject* payload) {
+  PrivateCopy copy(payload);
+  PyThreadState* saved = PyEval_SaveThread();
+  Contained result = run_transform(copy.view());
+  copy.free();
+  PyEval_RestoreThread(saved);
+  return result;
+}
+
 PyObject* columnarize(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   Arguments bound;
   if (!bind_arguments(args, PyVectorcall_NARGS(nargsf), kwnames, bound)) return nullptr;
@@ -176,21 +222,12 @@ PyObject* columnarize(PyObject* /*module*/, PyObject* const* args, Py_ssize_t na
   }
   if (!check_min_rows(bound.min_rows)) return nullptr;
 
-  // A private copy, so that the transform can run while the lock is released.
-  const size_t size = static_cast<size_t>(PyBytes_GET_SIZE(bound.payload));
-  std::unique_ptr<char[]> copy(size == 0 ? nullptr : new char[size]);
-  if (size != 0) std::memcpy(copy.get(), PyBytes_AS_STRING(bound.payload), size);
-
-  PyThreadState* saved = PyEval_SaveThread();
-  Contained result = run_transform(std::string_view(copy.get(), size));
-  copy.reset();
-  PyEval_RestoreThread(saved);
+  const Contained result = run_without_lock(bound.payload);
 
   if (result.out_of_memory) return PyErr_NoMemory();
   if (!result.fault.empty()) return raise_runtime_error(result.fault);
   if (auto* message = std::get_if<std::string>(&result.outcome)) return raise_runtime_error(*message);
-  const json::ByteBuffer& output = std::get<json::ByteBuffer>(result.outcome);
-  return PyBytes_FromStringAndSize(output.data(), static_cast<Py_ssize_t>(output.size()));
+  return bytes_of(std::get<json::ByteBuffer>(result.outcome));
 }
 
 PyObject* columnarize_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {

@@ -1,0 +1,27 @@
+// Large blocks of memory that are about to be written from start to end.
+//
+// Fresh memory reaches a process one page fault at a time. With 4 KiB pages
+// that is one fault per 4 KiB, and under virtualisation each fault costs
+// microseconds: filling tens of megabytes this way takes longer than reading
+// the JSON that fills them. Blocks of at least a huge page are therefore
+// aligned to huge pages and advised for transparent huge pages, which the
+// kernel then faults in 2 MiB at a time (where the system allows it; the
+// advice is harmless where it does not). Smaller blocks come from the
+// general-purpose allocator as usual.
+#pragma once
+
+#include <cstddef>
+
+namespace vornel::json {
+
+inline constexpr size_t kHugePage = size_t{2} << 20;
+
+// At least `bytes` of storage aligned to 16 bytes. Throws std::bad_alloc.
+void* allocate_block(size_t bytes);
+// Frees a block from allocate_block; `bytes` is the size it was asked for.
+void free_block(void* block, size_t bytes) noexcept;
+
+// Advises huge pages for the whole huge pages inside [block, block + bytes).
+void advise_huge_pages(void* block, size_t bytes) noexcept;
+
+}  // namespace vornel::json
