@@ -1,6 +1,7 @@
 #include "columnar/columnarize.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "json/reader.h"
@@ -113,6 +114,11 @@ void write_document(std::span<const Value> rows, const ColumnIndex& index, json:
 
   out.append(R"(],"rows":[)");
   std::vector<const Value*> cells(kept);
+  // Sparse rows are mostly absent cells: each run of them is written as one
+  // block cut from ",null" repeated once per column.
+  std::string null_cells;
+  null_cells.reserve(5 * kept);
+  for (size_t c = 0; c < kept; ++c) null_cells += ",null";
   std::span<const uint32_t> member_columns = index.member_columns();
   for (size_t r = 0; r < rows.size(); ++r) {
     std::fill(cells.begin(), cells.end(), nullptr);
@@ -123,13 +129,16 @@ void write_document(std::span<const Value> rows, const ColumnIndex& index, json:
     }
     if (r != 0) out.push_back(',');
     out.push_back('[');
-    for (size_t c = 0; c < kept; ++c) {
-      if (c != 0) out.push_back(',');
-      if (cells[c] == nullptr) {
-        out.append("null", 4);
-      } else {
-        json::write_value(*cells[c], out);
+    for (size_t c = 0; c < kept;) {
+      if (cells[c] != nullptr) {
+        if (c != 0) out.push_back(',');
+        json::write_value(*cells[c++], out);
+        continue;
       }
+      const size_t first = c;
+      while (c < kept && cells[c] == nullptr) ++c;
+      const std::string_view run(null_cells.data(), 5 * (c - first));
+      out.append(first == 0 ? run.substr(1) : run);  // no comma before the first cell
     }
     out.push_back(']');
   }

@@ -22,9 +22,10 @@ namespace {
 constexpr size_t kMaxCapacity = static_cast<size_t>(std::numeric_limits<ptrdiff_t>::max());
 }  // namespace
 
-ByteBuffer::ByteBuffer() : data_(static_cast<char*>(std::malloc(kInitialCapacity))) {
-  if (data_ == nullptr) throw std::bad_alloc();
-  capacity_ = kInitialCapacity;
+ByteBuffer::ByteBuffer() : data_(static_cast<char*>(allocate_block(kInitialCapacity))), capacity_(kInitialCapacity) {}
+
+ByteBuffer::~ByteBuffer() {
+  if (data_ != nullptr) free_block(data_, capacity_);
 }
 
 ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
@@ -36,7 +37,7 @@ ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
 
 ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
   if (this != &other) {
-    std::free(data_);
+    if (data_ != nullptr) free_block(data_, capacity_);
     data_ = other.data_;
     size_ = other.size_;
     capacity_ = other.capacity_;
@@ -55,11 +56,11 @@ void ByteBuffer::grow(size_t additional) {
   // capacity_ <= kMaxCapacity, so doubling cannot wrap.
   size_t new_capacity = std::max({size_t{8}, needed, 2 * capacity_});
   if (new_capacity > kMaxCapacity) throw std::length_error("capacity overflow");
-  void* grown = std::realloc(data_, new_capacity);
-  if (grown == nullptr) throw std::bad_alloc();
-  // The new capacity is about to be written: let it arrive in huge pages.
-  if (new_capacity >= kHugePage) advise_huge_pages(grown, new_capacity);
-  data_ = static_cast<char*>(grown);
+  // A new block rather than realloc: large blocks must start on a huge page.
+  auto* grown = static_cast<char*>(allocate_block(new_capacity));
+  if (size_ != 0) std::memcpy(grown, data_, size_);
+  if (data_ != nullptr) free_block(data_, capacity_);
+  data_ = grown;
   capacity_ = new_capacity;
 }
 

@@ -8,7 +8,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -31,7 +30,7 @@ class ByteBuffer {
   ByteBuffer& operator=(ByteBuffer&& other) noexcept;
   ByteBuffer(const ByteBuffer&) = delete;
   ByteBuffer& operator=(const ByteBuffer&) = delete;
-  ~ByteBuffer() { std::free(data_); }
+  ~ByteBuffer();
 
   const char* data() const noexcept { return data_; }
   size_t size() const noexcept { return size_; }
