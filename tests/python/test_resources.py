@@ -2,7 +2,10 @@
 
 import gc
 import os
+import subprocess
 import sys
+
+import pytest
 
 import vornel_codec
 from vornel_codec import columnarize
@@ -46,3 +49,31 @@ def test_no_growth_over_many_calls():
     # only means something without it.
     if "asan" not in os.environ.get("LD_PRELOAD", ""):
         assert resident_kib() - rss < 2_048
+
+
+EXHAUSTION_SCRIPT = r"""
+import resource
+from vornel_codec import columnarize
+
+# Rows of small arrays: the values of one call take many times the input.
+payload = b"[" + b",".join([b'{"k":[1,2,3,4,5,6,7,8]}'] * 1_000_000) + b"]"
+with open("/proc/self/statm") as statm:
+    in_use = int(statm.read().split()[0]) * resource.getpagesize()
+soft, hard = resource.getrlimit(resource.RLIMIT_AS)
+resource.setrlimit(resource.RLIMIT_AS, (in_use + 64 * 2**20, hard))
+try:
+    columnarize(payload)
+    print("no error")
+except MemoryError:
+    print("MemoryError")
+resource.setrlimit(resource.RLIMIT_AS, (soft, hard))
+print(columnarize(b'[{"a":1}]').decode())
+"""
+
+
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="the sanitizer's shadow memory needs more address space than any limit leaves")
+def test_exhausted_memory_raises_memory_error_and_the_interpreter_survives():
+    done = subprocess.run([sys.executable, "-c", EXHAUSTION_SCRIPT], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.splitlines() == ["MemoryError", '{"columns":["a"],"rows":[[1]],"constants":{}}']
