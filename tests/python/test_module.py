@@ -26,9 +26,9 @@ def test_self_is_what_a_static_method_flag_gives():
 
 
 def load_fresh(name="vornel_codec"):
-    spec = importlib.util.spec_from_file_location(name, vornel_codec.__file__)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_spec = importlib.util.spec_from_file_location(name, vornel_codec.__file__)
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
     return module
 
 
@@ -52,8 +52,8 @@ def test_legacy_init_entry_point():
     api.PyModule_FromDefAndSpec2.argtypes = [ctypes.c_void_p, ctypes.py_object, ctypes.c_int]
     api.PyModule_ExecDef.restype = ctypes.c_int
     api.PyModule_ExecDef.argtypes = [ctypes.py_object, ctypes.c_void_p]
-    spec = importlib.machinery.ModuleSpec("vornel_codec", None, origin=vornel_codec.__file__)
-    module = api.PyModule_FromDefAndSpec2(definition, spec, sys.api_version)
+    module_spec = importlib.machinery.ModuleSpec("vornel_codec", None, origin=vornel_codec.__file__)
+    module = api.PyModule_FromDefAndSpec2(definition, module_spec, sys.api_version)
     assert api.PyModule_ExecDef(module, definition) == 0
     assert module.__doc__ == ""
     assert module.__all__ == ["columnarize"]
