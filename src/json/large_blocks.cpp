@@ -7,18 +7,36 @@
 
 namespace vornel::json {
 
+namespace {
+// Large blocks are mapped directly, in whole huge pages: the general-purpose
+// allocator would place them anywhere, recycle them through its own heaps and
+// give them back to the system at times of its choosing.
+size_t mapped_size(size_t bytes) noexcept { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
+}  // namespace
+
 void* allocate_block(size_t bytes) {
   if (bytes < kHugePage) return ::operator new(bytes);
-  void* block = ::operator new(bytes, std::align_val_t{kHugePage});
-  advise_huge_pages(block, bytes);
-  return block;
+  if (bytes > SIZE_MAX - 2 * kHugePage) throw std::bad_alloc();
+  const size_t size = mapped_size(bytes);
+  // Map one huge page more than needed and cut the block out on a huge-page
+  // boundary, unmapping the ends.
+  void* mapping = mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapping == MAP_FAILED) throw std::bad_alloc();
+  const auto start = reinterpret_cast<uintptr_t>(mapping);
+  const uintptr_t block = (start + kHugePage - 1) & ~(kHugePage - 1);
+  if (block > start) munmap(mapping, block - start);
+  if (const uintptr_t tail = start + kHugePage - block; tail != 0) {
+    munmap(reinterpret_cast<void*>(block + size), tail);
+  }
+  advise_huge_pages(reinterpret_cast<void*>(block), size);
+  return reinterpret_cast<void*>(block);
 }
 
 void free_block(void* block, size_t bytes) noexcept {
   if (bytes < kHugePage) {
     ::operator delete(block);
   } else {
-    ::operator delete(block, std::align_val_t{kHugePage});
+    munmap(block, mapped_size(bytes));
   }
 }
 

@@ -4,10 +4,11 @@
 // that is one fault per 4 KiB, and under virtualisation each fault costs
 // microseconds: filling tens of megabytes this way takes longer than reading
 // the JSON that fills them. Blocks of at least a huge page are therefore
-// aligned to huge pages and advised for transparent huge pages, which the
-// kernel then faults in 2 MiB at a time (where the system allows it; the
-// advice is harmless where it does not). Smaller blocks come from the
-// general-purpose allocator as usual.
+// mapped from the system in whole huge pages, on a huge-page boundary, and
+// advised for transparent huge pages, which the kernel then faults in 2 MiB
+// at a time (where the system allows it; the advice is harmless where it does
+// not). They go back to the system as soon as they are freed. Smaller blocks
+// come from the general-purpose allocator as usual.
 #pragma once
 
 #include <cstddef>
