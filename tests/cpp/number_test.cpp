@@ -194,6 +194,42 @@ TEST(NumberOracle, IntegersInRangeStayExactIntegers) {
   }
 }
 
+// Digits are taken up to eight at a time; whichever way they are grouped,
+// "A.B" must read exactly as "ABe-|B|" (same significand, same exponent), for
+// lengths on both sides of each group and of the 64-bit overflow.
+TEST(NumberOracle, FractionDigitsReadAsTheirIntegerWithANegativeExponent) {
+  std::mt19937_64 rng(11);
+  auto digits = [&](size_t count) {
+    std::string out;
+    for (size_t k = 0; k < count; ++k) out += static_cast<char>('0' + rng() % 10);
+    return out;
+  };
+  for (int k = 0; k < 20000; ++k) {
+    std::string integer = digits(1 + rng() % 22);
+    if (integer[0] == '0') integer[0] = '7';  // "0AB" would not be a number
+    const std::string fraction = digits(1 + rng() % 24);
+    const Parsed dotted = parse(integer + "." + fraction);
+    const Parsed scaled = parse(integer + fraction + "e-" + std::to_string(fraction.size()));
+    ASSERT_TRUE(dotted.ok && scaled.ok) << integer << "." << fraction;
+    ASSERT_EQ(dotted.value.as_f64(), scaled.value.as_f64()) << integer << "." << fraction;
+  }
+}
+
+// The bytes either side of '0'..'9' (0x2F '/' and 0x3A ':') end a number at
+// every position within a group of eight digits.
+TEST(NumberCursor, NeighboursOfTheDigitsEndTheNumberAtEveryPosition) {
+  for (const char stop : {'/', ':', ' ', '\x80'}) {
+    for (size_t length = 1; length <= 17; ++length) {
+      const std::string number = std::string(length, '9');
+      const std::string text = number + stop + "12345678";
+      const Parsed r = parse(text);
+      ASSERT_TRUE(r.ok) << text;
+      ASSERT_EQ(r.end, length) << text;
+      ASSERT_EQ(r.value.number_as_double(), std::strtod(number.c_str(), nullptr)) << text;
+    }
+  }
+}
+
 TEST(NumberCursor, StopsBeforeTheFirstByteThatIsNotPartOfTheNumber) {
   for (std::string_view text : {"12,", "-3]", "4.5}", "6e7 ", "0x", "1.5e+3e", "0-"}) {
     const Parsed r = parse(text);
