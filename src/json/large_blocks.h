@@ -25,4 +25,9 @@ void free_block(void* block, size_t bytes) noexcept;
 // Advises huge pages for the whole huge pages inside [block, block + bytes).
 void advise_huge_pages(void* block, size_t bytes) noexcept;
 
+// Readies memory that someone else allocated and that is about to be written
+// whole: huge pages where they fit, and every page faulted in by one system
+// call rather than one trap per page.
+void prefault_for_writing(void* block, size_t bytes) noexcept;
+
 }  // namespace vornel::json

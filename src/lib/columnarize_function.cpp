@@ -190,13 +190,18 @@ PyObject* raise_runtime_error(std::string_view message) {
   return nullptr;
 }
 
+// Below this, a result is likely to come from memory the allocator already
+// has in use.
+constexpr size_t kPrefaultThreshold = size_t{256} << 10;
+
 // The output as a new bytes object. A large result is fresh memory written
-// once from end to end: it is advised for huge pages before the copy.
+// once from end to end: it is faulted in ahead of the copy, which is done
+// with the lock held.
 PyObject* bytes_of(const json::ByteBuffer& output) {
   PyObject* result = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(output.size()));
   if (result == nullptr) return nullptr;
   char* bytes = PyBytes_AS_STRING(result);
-  if (output.size() >= json::kHugePage) json::advise_huge_pages(bytes, output.size());
+  if (output.size() >= kPrefaultThreshold) json::prefault_for_writing(bytes, output.size());
   std::memcpy(bytes, output.data(), output.size());
   return result;
 }
