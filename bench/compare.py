@@ -10,7 +10,7 @@ The module is imported from build/python (after `tools/test` or
 provides it. Writes docs/benchmarks.md and docs/benchmarks.json (directory
 set by --out); the chart is drawn from the JSON file by a separate step:
 
-    python3 bench/plot_benchmarks.py docs/benchmarks.json docs/benchmarks.png
+    /usr/bin/python3 bench/plot_benchmarks.py docs/benchmarks.json docs/benchmarks.png
 
 What is measured
 ----------------
@@ -494,7 +494,7 @@ def write_markdown(res: dict, path: Path) -> None:
     L.append("")
     L.append("Run it: `.deps/python3.15/usr/bin/python3.15 bench/compare.py` "
              "(`--quick` for a one-minute pass), then "
-             "`python3 bench/plot_benchmarks.py docs/benchmarks.json docs/benchmarks.png`.")
+             "`/usr/bin/python3 bench/plot_benchmarks.py docs/benchmarks.json docs/benchmarks.png`.")
     L.append("")
 
     impls = res["implementations"]
