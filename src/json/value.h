@@ -98,18 +98,20 @@ class Value {
   Kind kind_;
   NumberRep rep_ = NumberRep::non_negative;
   bool flag_ = false;
+  struct Text {
+    const char* data;
+    size_t size;
+  };
+  struct Elements {
+    Value* data;
+    size_t size;
+  };
   union {
     uint64_t u_;
     int64_t i_;
     double f_;
-    struct {
-      const char* data;
-      size_t size;
-    } str_;
-    struct {
-      Value* data;
-      size_t size;
-    } arr_;
+    Text str_;
+    Elements arr_;
     Map* map_;
   };
 };
