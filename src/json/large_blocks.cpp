@@ -3,6 +3,8 @@
 #include <sys/mman.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace vornel::json {
@@ -15,7 +17,11 @@ size_t mapped_size(size_t bytes) noexcept { return (bytes + kHugePage - 1) & ~(k
 }  // namespace
 
 void* allocate_block(size_t bytes) {
-  if (bytes < kHugePage) return ::operator new(bytes);
+  if (bytes < kHugePage) {
+    void* block = std::malloc(bytes);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
+  }
   if (bytes > SIZE_MAX - 2 * kHugePage) throw std::bad_alloc();
   const size_t size = mapped_size(bytes);
   // Map one huge page more than needed and cut the block out on a huge-page
@@ -34,10 +40,26 @@ void* allocate_block(size_t bytes) {
 
 void free_block(void* block, size_t bytes) noexcept {
   if (bytes < kHugePage) {
-    ::operator delete(block);
+    std::free(block);
   } else {
     munmap(block, mapped_size(bytes));
   }
+}
+
+void* resize_block(void* block, size_t bytes, size_t new_bytes) {
+  if (bytes < kHugePage && new_bytes < kHugePage) {
+    // Small blocks stay with the general-purpose allocator, which can often
+    // grow them in place.
+    void* resized = std::realloc(block, new_bytes);
+    if (resized == nullptr) throw std::bad_alloc();
+    return resized;
+  }
+  void* resized = allocate_block(new_bytes);
+  if (block != nullptr) {
+    std::memcpy(resized, block, bytes < new_bytes ? bytes : new_bytes);
+    free_block(block, bytes);
+  }
+  return resized;
 }
 
 void advise_huge_pages(void* block, size_t bytes) noexcept {

@@ -21,6 +21,10 @@ inline constexpr size_t kHugePage = size_t{2} << 20;
 void* allocate_block(size_t bytes);
 // Frees a block from allocate_block; `bytes` is the size it was asked for.
 void free_block(void* block, size_t bytes) noexcept;
+// Moves a block of `bytes` (from allocate_block, or null with 0 bytes) to one
+// of `new_bytes`, keeping the contents that fit. Throws std::bad_alloc, and
+// then the old block is untouched.
+void* resize_block(void* block, size_t bytes, size_t new_bytes);
 
 // Advises huge pages for the whole huge pages inside [block, block + bytes).
 void advise_huge_pages(void* block, size_t bytes) noexcept;

@@ -56,11 +56,7 @@ void ByteBuffer::grow(size_t additional) {
   // capacity_ <= kMaxCapacity, so doubling cannot wrap.
   size_t new_capacity = std::max({size_t{8}, needed, 2 * capacity_});
   if (new_capacity > kMaxCapacity) throw std::length_error("capacity overflow");
-  // A new block rather than realloc: large blocks must start on a huge page.
-  auto* grown = static_cast<char*>(allocate_block(new_capacity));
-  if (size_ != 0) std::memcpy(grown, data_, size_);
-  if (data_ != nullptr) free_block(data_, capacity_);
-  data_ = grown;
+  data_ = static_cast<char*>(resize_block(data_, capacity_, new_capacity));
   capacity_ = new_capacity;
 }
 
