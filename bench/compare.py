@@ -570,19 +570,9 @@ def write_markdown(res: dict, path: Path) -> None:
             L.append(f"| {mm['name']} | {mm['rows']:,} | {mm['bytes'] / 1e6:.1f} | " + " | ".join(cells) + " |")
         L.append("")
 
-    if res.get("targets"):
-        L.append("## Against the targets")
-        L.append("")
-        for line in res["targets"]:
-            L.append(f"- {line}")
-        L.append("")
-
-    if res.get("notes"):
-        L.append("## Notes")
-        L.append("")
-        for line in res["notes"]:
-            L.append(f"- {line}")
-        L.append("")
+    for key, title in (("targets", "Against the targets"), ("notes", "Notes")):
+        if res.get(key):
+            L += [f"## {title}", "", *(f"- {line}" for line in res[key]), ""]
     path.write_text("\n".join(L), encoding="utf-8")
 
 
