@@ -111,15 +111,18 @@ def _same(a, b) -> bool:
 
 def _all_match(first, values) -> bool:
     """Whether every value matches `first` (not null): numbers by their float
-    values, anything else strictly. Stops at the first mismatch."""
+    values, except that two integers must be the same integer; anything else
+    strictly. Stops at the first mismatch."""
     t = type(first)
     if t is str:
         return all(map(partial(eq, first), values))       # a str equals only a str
     if t is bool:
         return all(map(partial(is_, first), values))      # true and false are singletons
-    if t is int or t is float:
+    if t is int:
         f = float(first)
-        return all(type(v) in _NUMBER_TYPES and type(v) is not bool and float(v) == f
+        return all(v == first if type(v) is int else type(v) is float and v == f for v in values)
+    if t is float:
+        return all(type(v) in _NUMBER_TYPES and type(v) is not bool and float(v) == first
                    for v in values)
     return all(map(partial(_same, first), values))
 

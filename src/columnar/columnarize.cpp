@@ -23,10 +23,16 @@ struct Column {
   bool all_match = true;  // every value seen so far matches the reference
 };
 
+bool is_integer(const Value& number) { return number.number_rep() != json::NumberRep::floating; }
+
 // Top-level numbers match by their values as doubles (1 matches 1.0, 0
-// matches -0.0); everything else, nested numbers included, by eq.
+// matches -0.0), except that two integers match only when they are the same
+// integer: ids above 2^53 that round to one double must not collapse into
+// one constant. Everything else, nested numbers included, matches by eq.
 bool matches(const Value& candidate, const Value& reference) {
   if (candidate.kind() == Kind::number && reference.kind() == Kind::number) {
+    // Each integer has exactly one representation, so eq is exact here.
+    if (is_integer(candidate) && is_integer(reference)) return json::eq(candidate, reference);
     return candidate.number_as_double() == reference.number_as_double();
   }
   return json::eq(candidate, reference);

@@ -39,24 +39,11 @@ struct Arguments {
   PyObject* min_rows = nullptr;  // borrowed
 };
 
-// The keyword's text for a message, even when it holds lone surrogates
-// (each shows as three U+FFFD).
-PyObject* lenient_text(PyObject* name) {
-  PyObject* text = PyObject_Str(name);
-  if (text == nullptr) return nullptr;
-  Py_ssize_t size;
-  if (PyUnicode_AsUTF8AndSize(text, &size) != nullptr) return text;
-  PyErr_Clear();
-  PyObject* encoded = PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass");
-  Py_DECREF(text);
-  if (encoded == nullptr) return nullptr;
-  PyObject* decoded = PyUnicode_DecodeUTF8(PyBytes_AS_STRING(encoded), PyBytes_GET_SIZE(encoded), "replace");
-  Py_DECREF(encoded);
-  return decoded;
-}
-
 [[gnu::cold]] bool raise_unexpected_keyword(PyObject* name) {
-  if (PyObject* text = lenient_text(name)) {
+  PyObject* str = PyObject_Str(name);
+  PyObject* text = str == nullptr ? nullptr : lenient_text(str);
+  Py_XDECREF(str);
+  if (text != nullptr) {
     PyErr_Format(PyExc_TypeError, "columnarize() got an unexpected keyword argument '%U'", text);
     Py_DECREF(text);
   }

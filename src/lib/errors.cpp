@@ -29,11 +29,24 @@ PyObject* fault_exception_class() {
 
 }  // namespace
 
+PyObject* lenient_text(PyObject* text) {
+  Py_ssize_t size;
+  if (PyUnicode_AsUTF8AndSize(text, &size) != nullptr) return Py_NewRef(text);
+  PyErr_Clear();
+  PyObject* encoded = PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass");
+  if (encoded == nullptr) return nullptr;
+  PyObject* decoded = PyUnicode_DecodeUTF8(PyBytes_AS_STRING(encoded), PyBytes_GET_SIZE(encoded), "replace");
+  Py_DECREF(encoded);
+  return decoded;
+}
+
 PyObject* raise_type_mismatch(PyObject* object, const char* target) {
   if (object == Py_None) {
     return PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", target);
   }
-  PyObject* name = PyType_GetQualName(Py_TYPE(object));
+  PyObject* qualified_name = PyType_GetQualName(Py_TYPE(object));
+  PyObject* name = qualified_name == nullptr ? nullptr : lenient_text(qualified_name);
+  Py_XDECREF(qualified_name);
   if (name == nullptr) {
     PyErr_Clear();
     return PyErr_Format(PyExc_TypeError, "'<failed to extract type name>' object is not an instance of '%s'",

@@ -11,6 +11,12 @@
 
 namespace vornel::lib {
 
+// `text` as a str that encodes as UTF-8: a str holding lone surrogates comes
+// back with each of them as three U+FFFD (its "surrogatepass" bytes decoded
+// with replacement), so that a message built from it can always be printed
+// and logged. Returns a new reference, or nullptr with an exception set.
+PyObject* lenient_text(PyObject* text);
+
 // Raises TypeError "'T' object is not an instance of 'TARGET'" (or "'None' is
 // not an instance of 'TARGET'") for `object`. Returns nullptr.
 [[gnu::cold]] PyObject* raise_type_mismatch(PyObject* object, const char* target);

@@ -13,6 +13,12 @@ class Index:
         return self.value
 
 
+class Weird:
+    """A type whose qualified name holds a lone surrogate."""
+
+
+Weird.__qualname__ = "We\udc80ird.<locals>"
+
 ARGUMENT_ERRORS = [
     # (id, args, kwargs, exception type, message, notes)
     ("no_arguments", (), {}, TypeError, "columnarize() missing 1 required positional argument: 'payload'", None),
@@ -37,6 +43,8 @@ ARGUMENT_ERRORS = [
      ["while processing 'payload'"]),
     ("memoryview_payload", (memoryview(b"[]"),), {}, TypeError, "'memoryview' object is not an instance of 'bytes'",
      ["while processing 'payload'"]),
+    ("lone_surrogate_type_name", (Weird(),), {}, TypeError,
+     "'We\ufffd\ufffd\ufffdird.<locals>' object is not an instance of 'bytes'", ["while processing 'payload'"]),
     ("bad_payload_before_bad_min_rows", ("[]", -1), {}, TypeError, "'str' object is not an instance of 'bytes'",
      ["while processing 'payload'"]),
     ("negative_min_rows", (b"[]",), {"min_rows": -1}, OverflowError, None, ["while processing 'min_rows'"]),

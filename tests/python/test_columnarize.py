@@ -27,8 +27,21 @@ TRANSFORMS = [
     ("constant_keeps_first_representation", b'[{"n":1.0},{"n":1}]',
      b'{"columns":[],"rows":[[],[]],"constants":{"n":1.0}}'),
     ("zero_matches_minus_zero", b'[{"n":0},{"n":-0}]', b'{"columns":[],"rows":[[],[]],"constants":{"n":0}}'),
-    ("integers_rounding_alike", b'[{"n":9007199254740993},{"n":9007199254740992}]',
+    # Two integers match only when they are the same integer, even where
+    # their doubles agree; any other pair of numbers matches by double.
+    ("integers_rounding_alike_stay", b'[{"n":9007199254740993},{"n":9007199254740992}]',
+     b'{"columns":["n"],"rows":[[9007199254740993],[9007199254740992]],"constants":{}}'),
+    ("negative_integers_rounding_alike_stay", b'[{"n":-9007199254740993},{"n":-9007199254740992}]',
+     b'{"columns":["n"],"rows":[[-9007199254740993],[-9007199254740992]],"constants":{}}'),
+    ("snowflake_ids_stay", b'[{"id":1234567890123456789},{"id":1234567890123456790},{"id":1234567890123456788}]',
+     b'{"columns":["id"],"rows":[[1234567890123456789],[1234567890123456790],[1234567890123456788]],'
+     b'"constants":{}}'),
+    ("same_largest_integer_constant", b'[{"n":18446744073709551615},{"n":18446744073709551615}]',
+     b'{"columns":[],"rows":[[],[]],"constants":{"n":18446744073709551615}}'),
+    ("integer_matches_float_it_rounds_to", b'[{"n":9007199254740993},{"n":9007199254740992.0}]',
      b'{"columns":[],"rows":[[],[]],"constants":{"n":9007199254740993}}'),
+    ("negative_zero_matches_integer_zero", b'[{"n":-0},{"n":0}]',
+     b'{"columns":[],"rows":[[],[]],"constants":{"n":-0.0}}'),
     ("nested_numbers_by_representation", b'[{"n":[1]},{"n":[1.0]}]',
      b'{"columns":["n"],"rows":[[[1]],[[1.0]]],"constants":{}}'),
     ("objects_match_in_any_order", b'[{"x":{"p":1,"q":2}},{"x":{"q":2,"p":1}}]',
