@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "json/pow10_table.h"
+#include "json/scan.h"
 
 namespace vornel::json {
 namespace {
@@ -35,8 +36,7 @@ inline void exponent_down(int32_t& x) { x -= x != std::numeric_limits<int32_t>::
 // word at a time saves most of the per-digit loop.
 inline bool eight_digits(const char* p, size_t n, size_t i, uint64_t& value) noexcept {
   if (n - i < 8) return false;
-  uint64_t w;
-  std::memcpy(&w, p + i, 8);
+  uint64_t w = scan::load_le64(p + i);
   // Every byte 0x30..0x39: the high nibble is 3, and adding 6 does not carry
   // out of the low nibble.
   if ((w & 0xF0F0F0F0F0F0F0F0) != 0x3030303030303030 ||
@@ -44,7 +44,7 @@ inline bool eight_digits(const char* p, size_t n, size_t i, uint64_t& value) noe
     return false;
   }
   w -= 0x3030303030303030;
-  // Little-endian: the first digit is the lowest byte. Combine neighbours into
+  // The first digit is the lowest byte. Combine neighbours into
   // two-digit, then four-digit, then the eight-digit value.
   w = (w * 10) + (w >> 8);
   w = (((w & 0x000000FF000000FF) * (100 + (uint64_t{1000000} << 32))) +

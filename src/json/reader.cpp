@@ -2,112 +2,19 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <charconv>
 #include <cstring>
 #include <utility>
 
+#include "json/debug_string.h"
 #include "json/number.h"
-#include "json/unicode_tables.h"
+#include "json/scan.h"
+#include "json/utf8.h"
 #include "json/writer.h"
 
 namespace vornel::json {
 
-std::string_view message_of(ErrorCode code) noexcept {
-  switch (code) {
-    case ErrorCode::eof_while_parsing_list:
-      return "EOF while parsing a list";
-    case ErrorCode::eof_while_parsing_object:
-      return "EOF while parsing an object";
-    case ErrorCode::eof_while_parsing_string:
-      return "EOF while parsing a string";
-    case ErrorCode::eof_while_parsing_value:
-      return "EOF while parsing a value";
-    case ErrorCode::expected_colon:
-      return "expected `:`";
-    case ErrorCode::expected_list_comma_or_end:
-      return "expected `,` or `]`";
-    case ErrorCode::expected_object_comma_or_end:
-      return "expected `,` or `}`";
-    case ErrorCode::expected_ident:
-      return "expected ident";
-    case ErrorCode::expected_value:
-      return "expected value";
-    case ErrorCode::invalid_escape:
-      return "invalid escape";
-    case ErrorCode::invalid_number:
-      return "invalid number";
-    case ErrorCode::number_out_of_range:
-      return "number out of range";
-    case ErrorCode::invalid_unicode_code_point:
-      return "invalid unicode code point";
-    case ErrorCode::control_character_while_parsing_string:
-      return "control character (\\u0000-\\u001F) found while parsing a string";
-    case ErrorCode::key_must_be_a_string:
-      return "key must be a string";
-    case ErrorCode::lone_leading_surrogate_in_hex_escape:
-      return "lone leading surrogate in hex escape";
-    case ErrorCode::trailing_comma:
-      return "trailing comma";
-    case ErrorCode::trailing_characters:
-      return "trailing characters";
-    case ErrorCode::unexpected_end_of_hex_escape:
-      return "unexpected end of hex escape";
-    case ErrorCode::recursion_limit_exceeded:
-      return "recursion limit exceeded";
-  }
-  return "unknown error";
-}
-
-std::string Error::text() const {
-  std::string out = message;
-  out += " at line ";
-  out += std::to_string(line);
-  out += " column ";
-  out += std::to_string(column);
-  return out;
-}
-
-Position position_of_index(std::string_view input, size_t index) noexcept {
-  index = std::min(index, input.size());
-  uint64_t line = 1;
-  size_t line_start = 0;
-  const char* const begin = input.data();
-  const char* const end = begin + index;
-  for (const char* q = begin; q < end; ++q) {
-    q = static_cast<const char*>(std::memchr(q, '\n', static_cast<size_t>(end - q)));
-    if (q == nullptr) break;
-    ++line;
-    line_start = static_cast<size_t>(q - begin) + 1;
-  }
-  return {line, index - line_start};
-}
-
 namespace {
-
-// ---- Byte-level helpers -----------------------------------------------------
-
-constexpr uint64_t kOnes = 0x0101010101010101;
-constexpr uint64_t kHighBits = 0x8080808080808080;
-
-// Eight input bytes with the first in the lowest-order position.
-inline uint64_t load_word(const char* p) noexcept {
-  uint64_t w;
-  std::memcpy(&w, p, sizeof w);
-  if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
-  return w;
-}
-
-// 0x80 in every byte of `w` that ends a run of string content: '"', '\\' or a
-// byte below 0x20. A borrow can only raise a flag above a byte that is really
-// flagged, so the lowest flag is always exact (flags above it may not be).
-inline uint64_t string_stop_flags(uint64_t w) noexcept {
-  const uint64_t quote = w ^ (kOnes * '"');
-  const uint64_t backslash = w ^ (kOnes * '\\');
-  return (((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash) |
-          ((w - kOnes * 0x20) & ~w)) &
-         kHighBits;
-}
 
 // Space, tab, line feed, carriage return: a four-member test as one mask.
 inline bool is_whitespace(char c) noexcept {
@@ -146,158 +53,6 @@ constexpr std::array<Start, 256> kValueStart = [] {
   table['{'] = Start::object;
   return table;
 }();
-
-inline bool is_continuation(char c) noexcept { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
-// RFC 3629 UTF-8: no overlong forms, no encoded surrogates, nothing above
-// U+10FFFF. Runs of ASCII are skipped a word at a time.
-bool valid_utf8(const char* s, size_t n) noexcept {
-  size_t i = 0;
-  for (;;) {
-    while (n - i >= 8 && (load_word(s + i) & kHighBits) == 0) i += 8;
-    if (i == n) return true;
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    if (c < 0xC2) return false;  // a continuation byte, or an overlong 2-byte lead
-    if (c < 0xE0) {
-      if (n - i < 2 || !is_continuation(s[i + 1])) return false;
-      i += 2;
-    } else if (c < 0xF0) {
-      if (n - i < 3) return false;
-      const auto c1 = static_cast<unsigned char>(s[i + 1]);
-      const unsigned low = c == 0xE0 ? 0xA0 : 0x80;   // overlong below
-      const unsigned high = c == 0xED ? 0x9F : 0xBF;  // surrogates above
-      if (c1 < low || c1 > high || !is_continuation(s[i + 2])) return false;
-      i += 3;
-    } else if (c < 0xF5) {
-      if (n - i < 4) return false;
-      const auto c1 = static_cast<unsigned char>(s[i + 1]);
-      const unsigned low = c == 0xF0 ? 0x90 : 0x80;   // overlong below
-      const unsigned high = c == 0xF4 ? 0x8F : 0xBF;  // beyond U+10FFFF above
-      if (c1 < low || c1 > high || !is_continuation(s[i + 2]) || !is_continuation(s[i + 3])) return false;
-      i += 4;
-    } else {
-      return false;
-    }
-  }
-}
-
-void append_utf8(std::string& out, uint32_t cp) {
-  char bytes[4];
-  size_t len;
-  if (cp < 0x80) {
-    bytes[0] = static_cast<char>(cp);
-    len = 1;
-  } else if (cp < 0x800) {
-    bytes[0] = static_cast<char>(0xC0 | (cp >> 6));
-    bytes[1] = static_cast<char>(0x80 | (cp & 0x3F));
-    len = 2;
-  } else if (cp < 0x10000) {
-    bytes[0] = static_cast<char>(0xE0 | (cp >> 12));
-    bytes[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    bytes[2] = static_cast<char>(0x80 | (cp & 0x3F));
-    len = 3;
-  } else {
-    bytes[0] = static_cast<char>(0xF0 | (cp >> 18));
-    bytes[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    bytes[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    bytes[3] = static_cast<char>(0x80 | (cp & 0x3F));
-    len = 4;
-  }
-  out.append(bytes, len);
-}
-
-// ---- Debug form of strings ----------------------------------------------------
-
-template <size_t N>
-bool in_table(const unicode::CodePointRange (&table)[N], uint32_t cp) noexcept {
-  const auto* after = std::upper_bound(std::begin(table), std::end(table), cp,
-                                       [](uint32_t c, const unicode::CodePointRange& r) { return c < r.first; });
-  return after != std::begin(table) && cp <= (after - 1)->last;
-}
-
-// Whether a character other than the ones with short escapes, printable ASCII
-// and U+FF9E/U+FF9F is written as \u{hex}; the tests run in this order.
-bool escaped_in_debug_form(uint32_t cp) noexcept {
-  if (cp <= 0x1F || (cp >= 0x7F && cp <= 0x9F)) return true;
-  if ((cp >= 0xE000 && cp <= 0xF8FF) || (cp >= 0xF0000 && cp <= 0xFFFFD) || (cp >= 0x100000 && cp <= 0x10FFFD)) {
-    return true;
-  }
-  if (cp >= 0x85 && in_table(unicode::kWhiteSpace, cp)) return true;
-  if (cp >= 0x300 && in_table(unicode::kGraphemeExtend, cp)) return true;
-  if (cp >= 0xAD && (in_table(unicode::kDefaultIgnorable, cp) || in_table(unicode::kFormat, cp))) return true;
-  return !in_table(unicode::kAssigned, cp);
-}
-
-// Decodes one character at s[i]; a byte that does not start a well-formed
-// sequence decodes as U+FFFD on its own. Returns the code point and its length.
-std::pair<uint32_t, size_t> decode_utf8(std::string_view s, size_t i) noexcept {
-  const auto c = static_cast<unsigned char>(s[i]);
-  if (c < 0x80) return {c, 1};
-  size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
-  if (c >= 0xC2 && c < 0xF5 && s.size() - i >= len && valid_utf8(s.data() + i, len)) {
-    uint32_t cp = c & (0x7F >> len);
-    for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    return {cp, len};
-  }
-  return {0xFFFD, 1};
-}
-
-}  // namespace
-
-std::string debug_string(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size() + 2);
-  out.push_back('"');
-  for (size_t i = 0; i < utf8.size();) {
-    const auto [cp, len] = decode_utf8(utf8, i);
-    const std::string_view bytes = utf8.substr(i, len);
-    i += len;
-    switch (cp) {
-      case 0x00:
-        out += "\\0";
-        continue;
-      case '\t':
-        out += "\\t";
-        continue;
-      case '\n':
-        out += "\\n";
-        continue;
-      case '\r':
-        out += "\\r";
-        continue;
-      case '"':
-        out += "\\\"";
-        continue;
-      case '\\':
-        out += "\\\\";
-        continue;
-      default:
-        break;
-    }
-    if ((cp >= 0x20 && cp <= 0x7E) || cp == 0xFF9E || cp == 0xFF9F || !escaped_in_debug_form(cp)) {
-      if (cp == 0xFFFD && bytes.size() == 1) {
-        append_utf8(out, cp);  // an invalid byte stands for U+FFFD
-      } else {
-        out += bytes;
-      }
-      continue;
-    }
-    char hex[8];
-    const auto [end, ec] = std::to_chars(hex, hex + sizeof hex, cp, 16);
-    (void)ec;
-    out += "\\u{";
-    out.append(hex, end);
-    out += '}';
-  }
-  out.push_back('"');
-  return out;
-}
-
-namespace {
 
 // ---- The reader ---------------------------------------------------------------
 
@@ -516,9 +271,9 @@ class Reader {
       // last partial word byte by byte.
       for (;;) {
         if (n_ - i_ >= 8) {
-          const uint64_t flags = string_stop_flags(load_word(p_ + i_));
+          const uint64_t flags = scan::string_stop_flags(scan::load_le64(p_ + i_));
           if (flags != 0) {
-            i_ += static_cast<size_t>(std::countr_zero(flags)) >> 3;
+            i_ += scan::first_flagged_byte(flags);
             break;
           }
           i_ += 8;
@@ -536,7 +291,7 @@ class Reader {
           scratch_.append(text);
           text = scratch_;
         }
-        if (!valid_utf8(text.data(), text.size())) return fail(ErrorCode::invalid_unicode_code_point, i_);
+        if (!is_valid_utf8(text.data(), text.size())) return fail(ErrorCode::invalid_unicode_code_point, i_);
         out = escaped ? String(arena_, text) : String::borrow(text);
         return true;
       }

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "json/scan.h"
+
 namespace vornel::json {
 namespace {
 
@@ -38,12 +40,6 @@ struct SipState {
   }
 };
 
-inline uint64_t load_le64(const unsigned char* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;  // x86-64 and every target we build for are little-endian
-}
-
 void fill_from_os(void* out, size_t size) {
   auto* bytes = static_cast<unsigned char*>(out);
   while (size > 0) {
@@ -65,7 +61,7 @@ uint64_t siphash13(HashKeys keys, const void* data, size_t size) noexcept {
              keys.k0 ^ 0x6c7967656e657261ULL, keys.k1 ^ 0x7465646279746573ULL};
   const auto* p = static_cast<const unsigned char*>(data);
   const size_t whole = size & ~size_t{7};
-  for (size_t i = 0; i < whole; i += 8) s.absorb(load_le64(p + i));
+  for (size_t i = 0; i < whole; i += 8) s.absorb(scan::load_le64(p + i));
 
   uint64_t last = static_cast<uint64_t>(size) << 56;
   for (size_t i = whole; i < size; ++i) last |= static_cast<uint64_t>(p[i]) << (8 * (i - whole));

@@ -14,10 +14,13 @@
 #include <string_view>
 #include <utility>
 
-#include "json/arena.h"
+#include "memory/arena.h"
 #include "json/siphash.h"
 
 namespace vornel::json {
+
+// Every value of one document lives in that document's arena.
+using memory::Arena;
 
 class Map;
 

@@ -10,8 +10,9 @@
 #include <new>
 #include <stdexcept>
 
-#include "json/large_blocks.h"
+#include "json/scan.h"
 #include "json/shortest_float.h"
+#include "memory/large_blocks.h"
 
 namespace vornel::json {
 
@@ -22,10 +23,10 @@ namespace {
 constexpr size_t kMaxCapacity = static_cast<size_t>(std::numeric_limits<ptrdiff_t>::max());
 }  // namespace
 
-ByteBuffer::ByteBuffer() : data_(static_cast<char*>(allocate_block(kInitialCapacity))), capacity_(kInitialCapacity) {}
+ByteBuffer::ByteBuffer() : data_(static_cast<char*>(memory::allocate_block(kInitialCapacity))), capacity_(kInitialCapacity) {}
 
 ByteBuffer::~ByteBuffer() {
-  if (data_ != nullptr) free_block(data_, capacity_);
+  if (data_ != nullptr) memory::free_block(data_, capacity_);
 }
 
 ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
@@ -37,7 +38,7 @@ ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
 
 ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
   if (this != &other) {
-    if (data_ != nullptr) free_block(data_, capacity_);
+    if (data_ != nullptr) memory::free_block(data_, capacity_);
     data_ = other.data_;
     size_ = other.size_;
     capacity_ = other.capacity_;
@@ -56,16 +57,13 @@ void ByteBuffer::grow(size_t additional) {
   // capacity_ <= kMaxCapacity, so doubling cannot wrap.
   size_t new_capacity = std::max({size_t{8}, needed, 2 * capacity_});
   if (new_capacity > kMaxCapacity) throw std::length_error("capacity overflow");
-  data_ = static_cast<char*>(resize_block(data_, capacity_, new_capacity));
+  data_ = static_cast<char*>(memory::resize_block(data_, capacity_, new_capacity));
   capacity_ = new_capacity;
 }
 
 // MARK: - Strings
 
 namespace {
-
-static_assert(std::endian::native == std::endian::little,
-              "the word-at-a-time scan finds the first escaped byte in the lowest set bits");
 
 // ESCAPE: 0 copies the byte, 'u' writes \u00XX, anything else is written
 // after a backslash. 34 non-zero entries: 0x00-0x1F, '"' and '\\'.
@@ -84,33 +82,15 @@ constexpr std::array<char, 256> kEscape = [] {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-constexpr uint64_t kEveryByte = 0x0101010101010101;
-constexpr uint64_t kHighBits = 0x8080808080808080;
-
-// The high bit of each byte of `word` that must be escaped, and possibly of
-// bytes above such a byte (a borrow only travels upwards). The lowest set
-// bit therefore always marks the first byte to escape. The three tests are
-// the classic "has a zero byte" / "has a byte less than n" forms:
-// (x - n*ones) & ~x & highs flags bytes below n that have the high bit clear.
-inline uint64_t escape_mask(uint64_t word) noexcept {
-  const uint64_t quote = word ^ (kEveryByte * '"');
-  const uint64_t backslash = word ^ (kEveryByte * '\\');
-  const uint64_t flagged = ((quote - kEveryByte) & ~quote) | ((backslash - kEveryByte) & ~backslash) |
-                           ((word - kEveryByte * 0x20) & ~word);
-  return flagged & kHighBits;
-}
-
 // Copies the bytes from `in` up to the first one to escape (or `end`) to
 // `dst`, advancing both; returns the new `in`. While eight input bytes
 // remain, whole words are copied and then tested, and `dst` moves only over
 // the plain ones; the caller guarantees room for the rest of the input.
 inline const char* copy_plain_run(const char* in, const char* end, char*& dst) noexcept {
   while (end - in >= 8) {
-    uint64_t word;
-    std::memcpy(&word, in, 8);
-    std::memcpy(dst, &word, 8);
-    if (const uint64_t mask = escape_mask(word); mask != 0) {
-      const int plain = std::countr_zero(mask) >> 3;
+    std::memcpy(dst, in, 8);
+    if (const uint64_t mask = scan::string_stop_flags(scan::load_le64(in)); mask != 0) {
+      const unsigned plain = scan::first_flagged_byte(mask);
       dst += plain;
       return in + plain;
     }

@@ -7,7 +7,7 @@
 #include <variant>
 
 #include "columnar/columnarize.h"
-#include "json/large_blocks.h"
+#include "memory/large_blocks.h"
 #include "lib/errors.h"
 
 namespace vornel::lib {
@@ -132,7 +132,7 @@ class PrivateCopy {
  public:
   explicit PrivateCopy(PyObject* payload)
       : size_(static_cast<size_t>(PyBytes_GET_SIZE(payload))),
-        data_(size_ == 0 ? nullptr : static_cast<char*>(json::allocate_block(size_))) {
+        data_(size_ == 0 ? nullptr : static_cast<char*>(memory::allocate_block(size_))) {
     if (size_ != 0) std::memcpy(data_, PyBytes_AS_STRING(payload), size_);
   }
   PrivateCopy(const PrivateCopy&) = delete;
@@ -141,7 +141,7 @@ class PrivateCopy {
 
   std::string_view view() const noexcept { return {data_, size_}; }
   void free() noexcept {
-    if (data_ != nullptr) json::free_block(std::exchange(data_, nullptr), size_);
+    if (data_ != nullptr) memory::free_block(std::exchange(data_, nullptr), size_);
   }
 
  private:
@@ -188,7 +188,7 @@ PyObject* bytes_of(const json::ByteBuffer& output) {
   PyObject* result = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(output.size()));
   if (result == nullptr) return nullptr;
   char* bytes = PyBytes_AS_STRING(result);
-  if (output.size() >= kPrefaultThreshold) json::prefault_for_writing(bytes, output.size());
+  if (output.size() >= kPrefaultThreshold) memory::prefault_for_writing(bytes, output.size());
   std::memcpy(bytes, output.data(), output.size());
   return result;
 }

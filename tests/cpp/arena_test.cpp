@@ -1,4 +1,4 @@
-#include "json/arena.h"
+#include "memory/arena.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <new>
 #include <random>
 
-namespace vornel::json {
+namespace vornel::memory {
 namespace {
 
 // Requests of mixed sizes, some far larger than a chunk, written in full and
@@ -45,4 +45,4 @@ TEST(Arena, ImpossibleSizesThrowBadAlloc) {
 }
 
 }  // namespace
-}  // namespace vornel::json
+}  // namespace vornel::memory

@@ -1,4 +1,4 @@
-#include "json/large_blocks.h"
+#include "memory/large_blocks.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-namespace vornel::json {
+namespace vornel::memory {
 namespace {
 
 bool holds_pattern(const void* block, size_t bytes) {
@@ -46,4 +46,4 @@ TEST(LargeBlocks, ImpossibleSizesThrowBadAlloc) {
 }
 
 }  // namespace
-}  // namespace vornel::json
+}  // namespace vornel::memory

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "json/debug_string.h"
 #include "json/writer.h"
 
 namespace vornel::json {

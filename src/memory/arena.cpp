@@ -1,10 +1,10 @@
-#include "json/arena.h"
+#include "memory/arena.h"
 
 #include <algorithm>
 
-#include "json/large_blocks.h"
+#include "memory/large_blocks.h"
 
-namespace vornel::json {
+namespace vornel::memory {
 
 namespace {
 // Chunks double from the first size up to this; a request larger than half a
@@ -50,4 +50,4 @@ void* Arena::allocate_slow(size_t bytes) {
   return start;
 }
 
-}  // namespace vornel::json
+}  // namespace vornel::memory

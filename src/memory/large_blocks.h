@@ -13,7 +13,7 @@
 
 #include <cstddef>
 
-namespace vornel::json {
+namespace vornel::memory {
 
 inline constexpr size_t kHugePage = size_t{2} << 20;
 
@@ -34,4 +34,4 @@ void advise_huge_pages(void* block, size_t bytes) noexcept;
 // call rather than one trap per page.
 void prefault_for_writing(void* block, size_t bytes) noexcept;
 
-}  // namespace vornel::json
+}  // namespace vornel::memory

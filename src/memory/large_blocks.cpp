@@ -1,4 +1,4 @@
-#include "json/large_blocks.h"
+#include "memory/large_blocks.h"
 
 #include <sys/mman.h>
 
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <new>
 
-namespace vornel::json {
+namespace vornel::memory {
 
 namespace {
 // Large blocks are mapped directly, in whole huge pages: the general-purpose
@@ -80,4 +80,4 @@ void prefault_for_writing(void* block, size_t bytes) noexcept {
   madvise(reinterpret_cast<void*>(first), start + bytes - first, MADV_POPULATE_WRITE);
 }
 
-}  // namespace vornel::json
+}  // namespace vornel::memory

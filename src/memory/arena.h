@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <new>
 
-namespace vornel::json {
+namespace vornel::memory {
 
 class Arena {
  public:
@@ -63,4 +63,4 @@ class Arena {
   size_t reserved_ = 0;
 };
 
-}  // namespace vornel::json
+}  // namespace vornel::memory
