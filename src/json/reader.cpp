@@ -16,12 +16,6 @@ namespace vornel::json {
 
 namespace {
 
-// Space, tab, line feed, carriage return: a four-member test as one mask.
-inline bool is_whitespace(char c) noexcept {
-  const auto b = static_cast<unsigned char>(c);
-  return b <= 0x20 && ((uint64_t{0x100002600} >> b) & 1) != 0;
-}
-
 constexpr std::array<bool, 256> kStringStop = [] {
   std::array<bool, 256> table{};
   for (int b = 0; b < 0x20; ++b) table[b] = true;
@@ -84,7 +78,7 @@ class Reader {
   size_t peek_index() const noexcept { return i_ < n_ ? i_ + 1 : n_; }
 
   void skip_whitespace() noexcept {
-    while (i_ < n_ && is_whitespace(p_[i_])) ++i_;
+    while (i_ < n_ && scan::is_whitespace(p_[i_])) ++i_;
   }
 
   // Failures record the message and the input index; the line and column are
