@@ -72,6 +72,14 @@ class Reader {
     return std::move(elements);
   }
 
+  std::optional<Value> read_one() {
+    Value value;
+    if (!read_value(value)) return std::nullopt;
+    skip_whitespace();
+    if (i_ != n_) return std::nullopt;
+    return value;
+  }
+
  private:
   static constexpr uint8_t kDepthBudget = 128;
 
@@ -465,6 +473,11 @@ class Reader {
 std::variant<std::vector<Value>, Error> read_value_list(std::string_view input, Arena& arena) {
   Reader reader(input, arena);
   return reader.read();
+}
+
+std::optional<Value> read_fragment(std::string_view text, Arena& arena) {
+  Reader reader(text, arena);
+  return reader.read_one();
 }
 
 }  // namespace vornel::json

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -18,5 +19,9 @@ namespace vornel::json {
 // error. Strings without escapes refer to their bytes in `input`; everything
 // else is made in `arena`. Both must outlive the values.
 std::variant<std::vector<Value>, Error> read_value_list(std::string_view input, Arena& arena);
+
+// Reads `text`, which must hold exactly one JSON value (whitespace around it
+// allowed), nested less than the reader's limit. Nothing when it does not.
+std::optional<Value> read_fragment(std::string_view text, Arena& arena);
 
 }  // namespace vornel::json

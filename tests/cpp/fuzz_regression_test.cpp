@@ -28,6 +28,8 @@ void replay(const char* target, bool (*property)(std::string_view)) {
 
 TEST(FuzzRegressions, ColumnarizeStaysSound) { replay("columnarize", vornel::fuzz::columnarize_is_sound); }
 
+TEST(FuzzRegressions, EngineMatchesDocuments) { replay("engine", vornel::fuzz::engine_matches_documents); }
+
 TEST(FuzzRegressions, ReaderAndWriterAgree) { replay("roundtrip", vornel::fuzz::reader_and_writer_agree); }
 
 }  // namespace

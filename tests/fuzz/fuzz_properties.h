@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "columnar/columnarize.h"
+#include "columnar/document_transform.h"
+#include "columnar/row_reader.h"
 #include "json/reader.h"
 #include "json/writer.h"
 
@@ -110,6 +112,40 @@ inline bool reader_and_writer_agree(std::string_view input) {
     if (!equal_modulo_rounding((*values)[i], (*again)[i], moved)) return false;
   }
   return moved || write_list(*again) == text;
+}
+
+// The streaming engine against the document path, on every scanner this
+// CPU runs: identical bytes or the identical message. And no valid payload
+// is left to the document path: the row reader takes every array of
+// objects (below its 4 GiB limits, which no fuzz input reaches).
+inline std::vector<columnar::ScanPath> scan_paths() {
+  std::vector<columnar::ScanPath> paths{columnar::ScanPath::word};
+#if defined(__x86_64__)
+  paths.push_back(columnar::ScanPath::sse2);
+  if (__builtin_cpu_supports("avx2")) paths.push_back(columnar::ScanPath::avx2);
+#endif
+  return paths;
+}
+
+inline bool engine_matches_documents(std::string_view payload) {
+  const columnar::Outcome reference = columnar::columnarize_document(payload);
+  const auto* expected = std::get_if<json::ByteBuffer>(&reference);
+  for (const columnar::ScanPath path : scan_paths()) {
+    columnar::PlanState state(payload);
+    const bool read = columnar::read_rows(state, path);
+    if (read != (expected != nullptr)) return false;
+    auto planned = columnar::plan_columnar(payload, path);
+    if (auto* message = std::get_if<std::string>(&planned)) {
+      if (expected != nullptr || *message != std::get<std::string>(reference)) return false;
+      continue;
+    }
+    const columnar::Plan& plan = std::get<columnar::Plan>(planned);
+    if (expected == nullptr || plan.output_size() != expected->size()) return false;
+    std::string written(plan.output_size(), '\0');
+    plan.write(written.data());
+    if (written != expected->view()) return false;
+  }
+  return true;
 }
 
 }  // namespace vornel::fuzz

@@ -1,4 +1,8 @@
-#include "columnar/columnarize.h"
+// The document path: the whole payload read into values, then transformed
+// and written. The row reader and this path must agree on every byte; this
+// one is the reference, and it gives the exact message for every payload
+// the row reader leaves to it.
+#include "columnar/document_transform.h"
 
 #include <cstdint>
 #include <string>
@@ -165,7 +169,7 @@ void write_document(std::span<const Value> rows, const ColumnIndex& index, json:
 
 }  // namespace
 
-Outcome columnarize_json(std::string_view payload) {
+Outcome columnarize_document(std::string_view payload) {
   json::Arena arena(payload.size() / 2);
   auto read = json::read_value_list(payload, arena);
   if (auto* error = std::get_if<json::Error>(&read)) {

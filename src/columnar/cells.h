@@ -1,0 +1,52 @@
+// The cell records of a planned document: where each non-null member value
+// of each row lies, as the text the output will carry.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace vornel::columnar {
+
+// One member value of one row. Its text is already exactly what the output
+// carries: either the payload's own text, copied as it stands, or the text
+// the writer gave it (a float in another form, a string with other escapes,
+// a container with whitespace), kept in the plan's rewrite buffer.
+struct Cell {
+  static constexpr uint64_t kRewritten = uint64_t{1} << 63;
+
+  uint64_t offset;  // in the payload, or with kRewritten in the rewrite buffer
+  uint32_t length;  // 0 when a later null of the same key in the row cleared it
+  uint32_t column;
+
+  bool cleared() const noexcept { return length == 0; }
+  bool rewritten() const noexcept { return (offset & kRewritten) != 0; }
+};
+static_assert(sizeof(Cell) == 16);
+
+// Cells in reading order, in fixed blocks: growing never moves a cell, and
+// the peak is one block above the cells held.
+class CellStore {
+ public:
+  static constexpr size_t kBlockShift = 14;  // 16,384 cells, 256 KiB a block
+  static constexpr size_t kBlockSize = size_t{1} << kBlockShift;
+
+  size_t size() const noexcept { return size_; }
+  Cell& operator[](size_t i) noexcept { return blocks_[i >> kBlockShift][i & (kBlockSize - 1)]; }
+  const Cell& operator[](size_t i) const noexcept { return blocks_[i >> kBlockShift][i & (kBlockSize - 1)]; }
+
+  size_t push(const Cell& cell) {
+    if ((size_ & (kBlockSize - 1)) == 0 && (size_ >> kBlockShift) == blocks_.size()) {
+      blocks_.push_back(std::make_unique_for_overwrite<Cell[]>(kBlockSize));
+    }
+    (*this)[size_] = cell;
+    return size_++;
+  }
+
+ private:
+  std::vector<std::unique_ptr<Cell[]>> blocks_;
+  size_t size_ = 0;
+};
+
+}  // namespace vornel::columnar

@@ -1,0 +1,46 @@
+#include "columnar/columns.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace vornel::columnar {
+
+ColumnTable::ColumnTable() : slots_(16, kNoColumn), keys_(json::next_hash_keys()) {}
+
+uint32_t ColumnTable::find_or_add(std::string_view name, bool copy, bool in_first_row) {
+  const uint64_t hash = json::siphash13(keys_, name.data(), name.size());
+  const size_t mask = slots_.size() - 1;
+  size_t slot = hash & mask;
+  for (; slots_[slot] != kNoColumn; slot = (slot + 1) & mask) {
+    const uint32_t column = slots_[slot];
+    if (columns_[column].hash == hash && is(column, name)) return column;
+  }
+  if (columns_.size() >= kNoColumn - 1) throw std::length_error("too many columns");
+  if (copy && !name.empty()) {
+    char* held = names_.allocate_array<char>(name.size());
+    std::memcpy(held, name.data(), name.size());
+    name = {held, name.size()};
+  }
+  const auto column = static_cast<uint32_t>(columns_.size());
+  Column& added = columns_.emplace_back();
+  added.name = name;
+  added.hash = hash;
+  added.all_match = in_first_row;  // a column missing from the first row is never constant
+  slots_[slot] = column;
+  if (2 * columns_.size() > slots_.size()) grow();
+  return column;
+}
+
+// Doubles the slots and places every column again from its stored hash.
+void ColumnTable::grow() {
+  slots_.assign(2 * slots_.size(), kNoColumn);
+  const size_t mask = slots_.size() - 1;
+  for (uint32_t column = 0; column < columns_.size(); ++column) {
+    size_t slot = columns_[column].hash & mask;
+    while (slots_[slot] != kNoColumn) slot = (slot + 1) & mask;
+    slots_[slot] = column;
+  }
+}
+
+}  // namespace vornel::columnar

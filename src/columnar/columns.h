@@ -1,0 +1,68 @@
+// The columns of a document: their names in order of first appearance, the
+// lookup from a member's key to its column, and what the rows showed of each.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "json/siphash.h"
+#include "memory/arena.h"
+
+namespace vornel::columnar {
+
+inline constexpr uint64_t kNoCell = UINT64_MAX;
+
+struct Column {
+  std::string_view name;  // decoded; in the payload, or in the table's arena
+  uint64_t hash;          // SipHash of the name under the table's keys
+
+  // While reading: the last row that held the key, and its cell there
+  // (kNoCell while that row's value is null). A key repeated within a row
+  // is found through this stamp, without a table per row.
+  uint64_t last_row = UINT64_MAX;
+  uint64_t last_cell = kNoCell;
+
+  // What the rows showed: rows with a non-null value, the length of their
+  // texts, the first row's cell, and whether every row so far matches it.
+  uint64_t non_null_rows = 0;
+  uint64_t text_bytes = 0;
+  uint64_t reference_cell = kNoCell;
+  bool all_match = true;
+};
+
+// Columns in order of first appearance, found by name through an
+// open-addressing table of column numbers hashed with SipHash-1-3 under
+// per-thread keys. Rows usually list their keys in the same order, so the
+// caller tries the previous row's column at the same position first and
+// asks the table only when that guess misses.
+class ColumnTable {
+ public:
+  static constexpr uint32_t kNoColumn = UINT32_MAX;
+
+  ColumnTable();
+
+  std::vector<Column>& columns() noexcept { return columns_; }
+  const std::vector<Column>& columns() const noexcept { return columns_; }
+
+  bool is(uint32_t column, std::string_view name) const noexcept {
+    const std::string_view held = columns_[column].name;
+    return held.size() == name.size() && (name.empty() || std::memcmp(held.data(), name.data(), name.size()) == 0);
+  }
+
+  // The column named `name`, appended when it is new. `name` must outlive
+  // the table unless `copy` is set, in which case the table keeps a copy.
+  uint32_t find_or_add(std::string_view name, bool copy, bool in_first_row);
+
+ private:
+  void grow();
+
+  std::vector<Column> columns_;
+  std::vector<uint32_t> slots_;  // column numbers; a power-of-two count, at most half full
+  json::HashKeys keys_;
+  memory::Arena names_;
+};
+
+}  // namespace vornel::columnar

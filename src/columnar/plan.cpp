@@ -1,0 +1,175 @@
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "columnar/columnarize.h"
+#include "columnar/document_transform.h"
+#include "columnar/plan_state.h"
+#include "columnar/row_reader.h"
+
+namespace vornel::columnar {
+namespace {
+
+// Lengths add up with saturation: an absurd plan (rows times columns of
+// null padding beyond the address space) comes out as SIZE_MAX, which no
+// allocation satisfies, rather than wrapping into a small length.
+size_t saturating_add(size_t a, size_t b) noexcept {
+  size_t sum;
+  return __builtin_add_overflow(a, b, &sum) ? SIZE_MAX : sum;
+}
+size_t saturating_multiply(size_t a, size_t b) noexcept {
+  size_t product;
+  return __builtin_mul_overflow(a, b, &product) ? SIZE_MAX : product;
+}
+
+bool is_constant(const Column& column, size_t rows) noexcept {
+  return rows >= 2 && column.non_null_rows == rows && column.all_match;
+}
+
+// Decides which columns are kept, constant or dropped, writes the texts
+// around the rows, and adds up the output's length.
+void lay_out(PlanState& state) {
+  const std::vector<Column>& columns = state.columns.columns();
+  const size_t rows = state.row_sizes.size();
+  state.output_position.assign(columns.size(), PlanState::kDropped);
+  state.head.append(R"({"columns":[)");
+  state.tail.append(R"(],"constants":{)");
+  size_t cell_bytes = 0;
+  bool first_constant = true;
+  for (size_t c = 0; c < columns.size(); ++c) {
+    const Column& column = columns[c];
+    if (column.non_null_rows == 0) continue;  // null or absent in every row
+    if (is_constant(column, rows)) {
+      if (!first_constant) state.tail.push_back(',');
+      first_constant = false;
+      json::serialize_str(column.name, state.tail);
+      state.tail.push_back(':');
+      state.tail.append(state.text_of(state.cells[column.reference_cell]));
+      continue;
+    }
+    if (state.kept_columns != 0) state.head.push_back(',');
+    json::serialize_str(column.name, state.head);
+    state.output_position[c] = state.kept_columns++;
+    const size_t nulls = saturating_multiply(rows - column.non_null_rows, 4);
+    cell_bytes = saturating_add(cell_bytes, saturating_add(column.text_bytes, nulls));
+  }
+  state.head.append(R"(],"rows":[)");
+  state.tail.append("}}");
+
+  // Each row: brackets, a comma between cells; a comma between rows.
+  const size_t per_row = 2 + (state.kept_columns == 0 ? 0 : state.kept_columns - 1);
+  size_t size = saturating_add(state.head.size(), state.tail.size());
+  size = saturating_add(size, saturating_multiply(rows, per_row));
+  size = saturating_add(size, rows == 0 ? 0 : rows - 1);
+  state.output_size = saturating_add(size, cell_bytes);
+}
+
+// Appends to a buffer of known length; a write beyond it is a fault, never
+// a corruption.
+class Output {
+ public:
+  Output(char* begin, size_t size) noexcept : at_(begin), end_(begin + size) {}
+
+  void put(const char* bytes, size_t count) {
+    if (count > static_cast<size_t>(end_ - at_)) overrun();
+    std::memcpy(at_, bytes, count);
+    at_ += count;
+  }
+  void put(std::string_view bytes) { put(bytes.data(), bytes.size()); }
+  void put(char byte) {
+    if (at_ == end_) overrun();
+    *at_++ = byte;
+  }
+  bool full() const noexcept { return at_ == end_; }
+
+ private:
+  [[noreturn, gnu::cold]] static void overrun() {
+    throw std::logic_error("the columnar output came out longer than planned");
+  }
+  char* at_;
+  char* const end_;
+};
+
+void write_rows(const PlanState& state, Output& out) {
+  const uint32_t kept = state.kept_columns;
+  std::vector<const Cell*> cells(kept);
+  size_t next = 0;
+  for (size_t row = 0; row < state.row_sizes.size(); ++row) {
+    if (row != 0) out.put(',');
+    out.put('[');
+    std::fill(cells.begin(), cells.end(), nullptr);
+    const size_t end = next + state.row_sizes[row];
+    for (; next < end; ++next) {
+      const Cell& cell = state.cells[next];
+      const uint32_t position = state.output_position[cell.column];
+      if (!cell.cleared() && position != PlanState::kDropped) cells[position] = &cell;
+    }
+    for (uint32_t c = 0; c < kept; ++c) {
+      if (c != 0) out.put(',');
+      if (cells[c] != nullptr) {
+        out.put(state.text_of(*cells[c]));
+      } else {
+        out.put("null", 4);
+      }
+    }
+    out.put(']');
+  }
+}
+
+}  // namespace
+
+Plan::Plan(std::unique_ptr<PlanState> state) : state_(std::move(state)) {}
+Plan::Plan(Plan&&) noexcept = default;
+Plan& Plan::operator=(Plan&&) noexcept = default;
+Plan::~Plan() = default;
+
+size_t Plan::output_size() const noexcept { return state_->output_size; }
+
+void Plan::write(char* out) const {
+  const PlanState& state = *state_;
+  if (state.from_document) {
+    std::memcpy(out, state.document_output.data(), state.document_output.size());
+    return;
+  }
+  Output output(out, state.output_size);
+  output.put(state.head.view());
+  write_rows(state, output);
+  output.put(state.tail.view());
+  if (!output.full()) throw std::logic_error("the columnar output came out shorter than planned");
+}
+
+std::variant<Plan, std::string> plan_columnar(std::string_view payload) {
+  return plan_columnar(payload, fastest_scan_path());
+}
+
+std::variant<Plan, std::string> plan_columnar(std::string_view payload, ScanPath path) {
+  auto state = std::make_unique<PlanState>(payload);
+  if (read_rows(*state, path)) {
+    lay_out(*state);
+    return Plan(std::move(state));
+  }
+  // Refused, or beyond the row reader's limits: the document path gives the
+  // message, or the output.
+  state = std::make_unique<PlanState>(payload);
+  Outcome outcome = columnarize_document(payload);
+  if (auto* message = std::get_if<std::string>(&outcome)) return std::move(*message);
+  state->document_output = std::move(std::get<json::ByteBuffer>(outcome));
+  state->output_size = state->document_output.size();
+  state->from_document = true;
+  return Plan(std::move(state));
+}
+
+Outcome columnarize_json(std::string_view payload) {
+  auto planned = plan_columnar(payload);
+  if (auto* message = std::get_if<std::string>(&planned)) return std::move(*message);
+  const Plan& plan = std::get<Plan>(planned);
+  json::ByteBuffer out;
+  out.reserve_more(plan.output_size());
+  plan.write(out.tail());
+  out.commit(plan.output_size());
+  return out;
+}
+
+}  // namespace vornel::columnar

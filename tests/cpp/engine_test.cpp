@@ -1,0 +1,69 @@
+// The streaming engine against the document path, on every scanner: the
+// forms each value can take in a payload, and every conformance document as
+// a cell of a row.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "fuzz_properties.h"
+
+namespace vornel::fuzz {
+namespace {
+
+class EngineMatchesDocuments : public testing::TestWithParam<std::string> {};
+
+TEST_P(EngineMatchesDocuments, OnEveryScanner) { EXPECT_TRUE(engine_matches_documents(GetParam())) << GetParam(); }
+
+// Each payload takes a different branch of the row reader: values already
+// in the writer's form, values it rewrites, repeated keys, and refusals.
+INSTANTIATE_TEST_SUITE_P(
+    Forms, EngineMatchesDocuments,
+    testing::Values(
+        // numbers: canonical, rewritten, at the integer limits, constants by double
+        R"([{"a":1,"b":-2,"c":1.5,"d":1e-7,"e":1e+16,"f":0.0,"g":-0.0}])",
+        R"([{"a":1.50,"b":1E2,"c":-0,"d":1e2,"e":0.1e1,"f":12345678901234567.0,"g":1e-400}])",
+        R"([{"a":18446744073709551615,"b":18446744073709551616,"c":-9223372036854775808,"d":-9223372036854775809}])",
+        R"([{"n":1},{"n":1.0},{"n":1e0}])", R"([{"n":-0},{"n":0},{"n":0.0}])",
+        R"([{"n":9007199254740993},{"n":9007199254740992.0}])", R"([{"n":9007199254740993},{"n":9007199254740992}])",
+        R"([{"n":1.0},{"n":1}])", R"([{"n":10e-1},{"n":1}])", R"([{"n":[1]},{"n":[1.0]}])",
+        R"([{"n":[0.0]},{"n":[-0.0]}])", R"([{"n":1e400}])", R"([{"n":01}])",
+        // strings: the writer's escapes, others, surrogate pairs, invalid ones
+        R"([{"s":"a\"\\\b\f\n\r\t\u0001\u001f"}])", R"([{"s":"\/\u0041\u00e9\u000a\u001F\ud83d\ude00"}])",
+        R"([{"s":"\ud800"}])", R"([{"s":"\udc00"}])", R"([{"s":"\x"}])", "[{\"s\":\"\xff\"}]",
+        "[{\"s\":\"caf\xc3\xa9 \xe6\x97\xa5\"}]", "[{\"s\":\"a\tb\"}]",
+        // keys: escaped forms of one name are one column
+        R"([{"a":1,"\u0061":2},{"\u0061":1,"b":2}])", R"([{"k\/":1},{"k/":2}])",
+        // containers: compact, with whitespace, repeated keys, member order
+        R"([{"o":{"p":1,"q":[2,3]}},{"o":{"q":[2,3],"p":1}}])", R"([{"o":{ "p" : 1 }},{"o":{"p":1}}])",
+        R"([{"o":{"p":1,"p":2}},{"o":{"p":2}}])", R"([{"o":[1, 2]},{"o":[1,2]}])",
+        R"([{"o":{"a":{"b":[{"c":null}]}}},{"o":{"a":{"b":[{"c":null}]}}}])",
+        // rows: repeated keys, nulls, absent members, empty rows, whitespace
+        R"([{"a":1,"b":2,"a":3}])", R"([{"a":1,"a":null},{"a":1}])", R"([{"a":null,"a":1},{"a":1}])",
+        R"([{"a":null},{"b":null}])", R"([{},{}])", "[]", " [ { \"a\" : 1 } ,\n { \"a\" : 2 } ] ",
+        R"([{"a":1},{"b":2},{"a":1,"b":2}])",
+        // refusals
+        "", "[", "[1]", "[{}, 2]", "[{\"a\":1},]", "[{\"a\" 1}]", "{}", "[] x", R"([{"a":tru}])", "[{\"a\":1}"));
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Every conformance document, as it stands and as the value of a member.
+TEST(EngineMatchesDocuments, OnTheConformanceSuite) {
+  const std::filesystem::path suite = std::filesystem::path(VORNEL_FUZZ_REGRESSIONS) / "../../data/json-test-suite/test_parsing";
+  size_t documents = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(suite)) {
+    const std::string text = read_file(entry.path());
+    EXPECT_TRUE(engine_matches_documents(text)) << entry.path();
+    EXPECT_TRUE(engine_matches_documents("[{\"v\":" + text + "}]")) << entry.path();
+    ++documents;
+  }
+  EXPECT_GT(documents, 300u);
+}
+
+}  // namespace
+}  // namespace vornel::fuzz
