@@ -1,11 +1,13 @@
-// Each layer of a call on real documents, in bytes of input per second, beside
-// memcpy of the same bytes as the physical limit:
+// Each layer of a call on real documents, in bytes of input per second
+// (output bytes for the two marked so), beside memcpy as the physical limit:
 //
-//   memcpy      copy the document
-//   read        read_value_list
-//   write       write every element of the document, read beforehand
-//   read_write  read_value_list, then write every element back out
-//   columnarize the whole transform
+//   memcpy         copy the document
+//   plan           plan_columnar: read the rows into cells, lay out the output
+//   write          Plan::write into a buffer of the planned length (output bytes)
+//   memcpy_output  copy as many bytes as the output has (output bytes)
+//   columnarize    both steps, the whole transform
+//   document       the document path: read into values, transform, write
+//   read           read_value_list alone
 //
 // The documents are the JSON files named on the command line (after Google
 // Benchmark's own flags); bench/layers generates the usual set and runs this.
@@ -15,11 +17,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "columnar/columnarize.h"
+#include "columnar/document_transform.h"
 #include "json/reader.h"
 #include "json/writer.h"
 
@@ -57,31 +61,53 @@ void run_read(benchmark::State& state, const std::string& document) {
   bytes_processed(state, document);
 }
 
-void run_read_write(benchmark::State& state, const std::string& document) {
+void run_plan(benchmark::State& state, const std::string& document) {
   for (auto _ : state) {
-    json::Arena arena(document.size() / 2);
-    auto result = json::read_value_list(document, arena);
-    json::ByteBuffer out;
-    if (auto* values = std::get_if<std::vector<json::Value>>(&result)) {
-      for (const json::Value& value : *values) json::write_value(value, out);
-    }
-    benchmark::DoNotOptimize(out);
+    auto planned = vornel::columnar::plan_columnar(document);
+    benchmark::DoNotOptimize(planned);
   }
   bytes_processed(state, document);
 }
 
-void run_write(benchmark::State& state, const std::string& document) {
-  json::Arena arena(document.size() / 2);
-  auto result = json::read_value_list(document, arena);
-  const auto* values = std::get_if<std::vector<json::Value>>(&result);
-  if (values == nullptr) {
-    state.SkipWithError("the document does not read");
-    return;
+// A plan of the document and a buffer of its output's length.
+std::string planned_output(benchmark::State& state, const std::string& document,
+                           std::optional<vornel::columnar::Plan>& plan) {
+  auto planned = vornel::columnar::plan_columnar(document);
+  if (auto* message = std::get_if<std::string>(&planned)) {
+    state.SkipWithError(message->c_str());
+    return {};
   }
+  plan.emplace(std::move(std::get<vornel::columnar::Plan>(planned)));
+  return std::string(plan->output_size(), '\0');
+}
+
+void run_write(benchmark::State& state, const std::string& document) {
+  std::optional<vornel::columnar::Plan> plan;
+  std::string out = planned_output(state, document, plan);
+  if (!plan) return;
   for (auto _ : state) {
-    json::ByteBuffer out;
-    for (const json::Value& value : *values) json::write_value(value, out);
-    benchmark::DoNotOptimize(out);
+    plan->write(out.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * out.size()));
+}
+
+void run_memcpy_output(benchmark::State& state, const std::string& document) {
+  std::optional<vornel::columnar::Plan> plan;
+  std::string out = planned_output(state, document, plan);
+  if (!plan) return;
+  const std::string source(out.size(), 'x');
+  for (auto _ : state) {
+    std::memcpy(out.data(), source.data(), out.size());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * out.size()));
+}
+
+void run_document(benchmark::State& state, const std::string& document) {
+  for (auto _ : state) {
+    auto outcome = vornel::columnar::columnarize_document(document);
+    benchmark::DoNotOptimize(outcome);
   }
   bytes_processed(state, document);
 }
@@ -111,10 +137,12 @@ int main(int argc, char** argv) {
     const std::string& document = documents.emplace_back(slurp(path));
     const std::string name = path.stem().string();
     benchmark::RegisterBenchmark((name + "/memcpy").c_str(), run_memcpy, document);
-    benchmark::RegisterBenchmark((name + "/read").c_str(), run_read, document);
+    benchmark::RegisterBenchmark((name + "/plan").c_str(), run_plan, document);
     benchmark::RegisterBenchmark((name + "/write").c_str(), run_write, document);
-    benchmark::RegisterBenchmark((name + "/read_write").c_str(), run_read_write, document);
+    benchmark::RegisterBenchmark((name + "/memcpy_output").c_str(), run_memcpy_output, document);
     benchmark::RegisterBenchmark((name + "/columnarize").c_str(), run_columnarize, document);
+    benchmark::RegisterBenchmark((name + "/document").c_str(), run_document, document);
+    benchmark::RegisterBenchmark((name + "/read").c_str(), run_read, document);
   }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -1,10 +1,7 @@
 #include "columnar/cell_match.h"
 
-#include <algorithm>
 #include <cstring>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 #include "json/number.h"
 
@@ -53,54 +50,68 @@ const char* skip_value(const char* p, const char* end) noexcept {
 
 bool values_equal(Text a, Text b);
 
-// The values of an array's text, in order.
-std::vector<Text> elements_of(Text array) {
-  std::vector<Text> elements;
-  const char* p = array.data() + 1;
-  const char* const end = array.data() + array.size() - 1;
-  while (p != end) {
-    const char* value_end = skip_value(p, end);
-    elements.emplace_back(p, static_cast<size_t>(value_end - p));
-    p = value_end + (value_end != end);
-  }
-  return elements;
-}
+// The values of an array's text, or the members of an object's text, one by
+// one: `next` gives the next value, or for an object the next key (with
+// `value` set to its value).
+class Items {
+ public:
+  explicit Items(Text container) noexcept
+      : p_(container.data() + 1), end_(container.data() + container.size() - 1) {}
 
-// The (key, value) texts of an object's text, in order.
-std::vector<std::pair<Text, Text>> members_of(Text object) {
-  std::vector<std::pair<Text, Text>> members;
-  const char* p = object.data() + 1;
-  const char* const end = object.data() + object.size() - 1;
-  while (p != end) {
-    const char* key_end = skip_string(p);
-    const char* value_end = skip_value(key_end + 1, end);
-    members.emplace_back(Text(p, static_cast<size_t>(key_end - p)),
-                         Text(key_end + 1, static_cast<size_t>(value_end - key_end - 1)));
-    p = value_end + (value_end != end);
+  bool done() const noexcept { return p_ == end_; }
+  Text next_value() noexcept {
+    const char* value_end = skip_value(p_, end_);
+    const Text value(p_, static_cast<size_t>(value_end - p_));
+    p_ = value_end + (value_end != end_);
+    return value;
   }
-  return members;
-}
+  Text next_key(Text& value) noexcept {
+    const char* key_end = skip_string(p_);
+    const Text key(p_, static_cast<size_t>(key_end - p_));
+    p_ = key_end + 1;
+    value = next_value();
+    return key;
+  }
+
+ private:
+  const char* p_;
+  const char* const end_;
+};
 
 bool arrays_equal(Text a, Text b) {
-  const std::vector<Text> xs = elements_of(a);
-  const std::vector<Text> ys = elements_of(b);
-  return xs.size() == ys.size() && std::equal(xs.begin(), xs.end(), ys.begin(), values_equal);
+  Items xs(a), ys(b);
+  while (!xs.done() && !ys.done()) {
+    if (!values_equal(xs.next_value(), ys.next_value())) return false;
+  }
+  return xs.done() && ys.done();
 }
 
 // Keys in the writer's form are unique within an object (a repeated key
 // sends the object through the rewrite) and equal exactly when their texts
-// are.
+// are. Objects in rows are small: each key of one is looked for by walking
+// the other, with no storage.
 bool objects_equal(Text a, Text b) {
-  const auto xs = members_of(a);
-  auto ys = members_of(b);
-  if (xs.size() != ys.size()) return false;
-  std::sort(ys.begin(), ys.end());
-  for (const auto& [key, value] : xs) {
-    const auto found = std::lower_bound(ys.begin(), ys.end(), std::pair<Text, Text>(key, Text()),
-                                        [](const auto& m, const auto& k) { return m.first < k.first; });
-    if (found == ys.end() || found->first != key || !values_equal(value, found->second)) return false;
+  size_t count = 0;
+  for (Items xs(a); !xs.done(); ++count) {
+    Text value;
+    const Text key = xs.next_key(value);
+    bool found = false;
+    for (Items ys(b); !ys.done();) {
+      Text other;
+      if (ys.next_key(other) == key) {
+        if (!values_equal(value, other)) return false;
+        found = true;
+        break;
+      }
+    }
+    if (!found) return false;
   }
-  return true;
+  size_t other_count = 0;
+  for (Items ys(b); !ys.done(); ++other_count) {
+    Text value;
+    ys.next_key(value);
+  }
+  return count == other_count;
 }
 
 bool values_equal(Text a, Text b) {

@@ -37,14 +37,14 @@ class CellStore {
   const Cell& operator[](size_t i) const noexcept { return blocks_[i >> kBlockShift][i & (kBlockSize - 1)]; }
 
   size_t push(const Cell& cell) {
-    if ((size_ & (kBlockSize - 1)) == 0 && (size_ >> kBlockShift) == blocks_.size()) {
-      blocks_.push_back(std::make_unique_for_overwrite<Cell[]>(kBlockSize));
-    }
+    if ((size_ >> kBlockShift) == blocks_.size()) add_block();
     (*this)[size_] = cell;
     return size_++;
   }
 
  private:
+  [[gnu::noinline]] void add_block() { blocks_.push_back(std::make_unique_for_overwrite<Cell[]>(kBlockSize)); }
+
   std::vector<std::unique_ptr<Cell[]>> blocks_;
   size_t size_ = 0;
 };

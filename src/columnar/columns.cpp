@@ -4,6 +4,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "json/scan.h"
+
 namespace vornel::columnar {
 
 ColumnTable::ColumnTable() : slots_(16, kNoColumn), keys_(json::next_hash_keys()) {}
@@ -26,6 +28,7 @@ uint32_t ColumnTable::find_or_add(std::string_view name, bool copy, bool in_firs
   Column& added = columns_.emplace_back();
   added.name = name;
   added.hash = hash;
+  added.raw_comparable = std::none_of(name.begin(), name.end(), json::scan::is_string_stop);
   added.all_match = in_first_row;  // a column missing from the first row is never constant
   slots_[slot] = column;
   if (2 * columns_.size() > slots_.size()) grow();

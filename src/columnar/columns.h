@@ -18,6 +18,9 @@ inline constexpr uint64_t kNoCell = UINT64_MAX;
 struct Column {
   std::string_view name;  // decoded; in the payload, or in the table's arena
   uint64_t hash;          // SipHash of the name under the table's keys
+  // The name holds no '"', '\\' or control byte, so a key in the payload
+  // whose raw bytes are the name followed by '"' is this name.
+  bool raw_comparable;
 
   // While reading: the last row that held the key, and its cell there
   // (kNoCell while that row's value is null). A key repeated within a row

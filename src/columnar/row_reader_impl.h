@@ -109,9 +109,13 @@ class RowReader {
     if (p_ == end_) return false;
     if (*p_ != '}') {
       for (size_t position = 0;; ++position) {
-        StringText key;
-        if (*p_ != '"' || !scan_string(key)) return false;
-        const uint32_t column = column_of(key, position, row == 0);
+        if (*p_ != '"') return false;
+        uint32_t column = expected_key(position);
+        if (column == ColumnTable::kNoColumn) {
+          StringText key;
+          if (!scan_string(key)) return false;
+          column = column_of(key, position, row == 0);
+        }
         current_columns_.push_back(column);
         skip_whitespace();
         if (p_ == end_ || *p_ != ':') return false;
@@ -131,6 +135,23 @@ class RowReader {
     ++p_;  // '}'
     previous_columns_.swap(current_columns_);
     return finish_row(row, first_cell);
+  }
+
+  // Rows of one payload mostly list the same keys in the same order. When
+  // the key at `p_` is, byte for byte, the name of the previous row's column
+  // at this position, that column is its column: the key needs no scanning
+  // or checking, and `p_` moves past it.
+  uint32_t expected_key(size_t position) noexcept {
+    if (position >= previous_columns_.size()) return ColumnTable::kNoColumn;
+    const uint32_t column = previous_columns_[position];
+    const Column& expected = state_.columns.columns()[column];
+    const size_t length = expected.name.size();
+    if (!expected.raw_comparable || static_cast<size_t>(end_ - p_) < length + 2 || p_[length + 1] != '"' ||
+        (length != 0 && std::memcmp(p_ + 1, expected.name.data(), length) != 0)) {
+      return ColumnTable::kNoColumn;
+    }
+    p_ += length + 2;
+    return column;
   }
 
   // The key's column: the previous row's column at this position when the
@@ -279,7 +300,7 @@ class RowReader {
     } else {
       return false;
     }
-    const size_t integer_digits = static_cast<size_t>(p - digits);
+    const char* const point = p;
     bool is_float = false;
     if (p != end_ && *p == '.') {
       ++p;
@@ -288,15 +309,18 @@ class RowReader {
       while (p != end_ && is_digit(*p));
       is_float = true;
     }
+    const char* const fraction_end = p;
+    bool has_exponent = false;
     if (p != end_ && (*p | 0x20) == 'e') {
       ++p;
       if (p != end_ && (*p == '+' || *p == '-')) ++p;
       if (p == end_ || !is_digit(*p)) return false;
       do ++p;
       while (p != end_ && is_digit(*p));
-      is_float = true;
+      has_exponent = true;
     }
-    if (!is_float && integer_in_range(digits, integer_digits, negative)) {
+    if (is_float ? !has_exponent && is_short_plain_float(digits, point, fraction_end)
+                 : !has_exponent && integer_in_range(digits, static_cast<size_t>(point - digits), negative)) {
       p_ = p;
       return true;
     }
@@ -310,6 +334,28 @@ class RowReader {
     out.canonical = float_text_length_ == length && std::memcmp(float_text_, p_, length) == 0;
     p_ = p;
     return true;
+  }
+
+  // Whether digits, a point and digits are the writer's own text for the
+  // value read from them, decided without reading them. With at most 15
+  // digits the significand is below 10^15 < 2^53 and the power of ten below
+  // 10^15, both exact, so the reader's one division rounds correctly; and no
+  // other decimal of 15 digits or fewer lies within half a unit in the last
+  // place of the result (such decimals are at least 10^-15 apart
+  // relatively, doubles 2^-52), so these digits are the shortest that read
+  // back. The text is then the writer's when it is laid out as the writer
+  // lays it out: no trailing zero in the fraction but the "0" of an
+  // integral value, and the first significant digit no further right than
+  // 10^-5 (beyond, the writer uses an exponent).
+  static bool is_short_plain_float(const char* integer, const char* point, const char* fraction_end) noexcept {
+    const char* const fraction = point + 1;
+    const auto fraction_digits = static_cast<size_t>(fraction_end - fraction);
+    const bool integral = fraction_digits == 1 && *fraction == '0';
+    if (fraction_end[-1] == '0' && !integral) return false;
+    if (*integer != '0') return static_cast<size_t>(point - integer) + fraction_digits <= 15;
+    if (integral) return true;  // 0.0
+    const auto leading_zeros = static_cast<size_t>(std::find_if(fraction, fraction_end, [](char c) { return c != '0'; }) - fraction);
+    return leading_zeros <= 4 && fraction_digits <= 15;
   }
 
   static bool integer_in_range(const char* digits, size_t count, bool negative) noexcept {
