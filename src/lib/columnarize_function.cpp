@@ -1,14 +1,9 @@
 #include "lib/columnarize_function.h"
 
-#include <cstring>
-#include <new>
-#include <string>
-#include <utility>
-#include <variant>
+#include <string_view>
 
-#include "columnar/columnarize.h"
-#include "memory/large_blocks.h"
 #include "lib/errors.h"
+#include "lib/transform_call.h"
 
 namespace vornel::lib {
 namespace {
@@ -119,91 +114,6 @@ bool check_min_rows(PyObject* min_rows) {
   return true;
 }
 
-// The transform's outcome, or the text of a fault it raised.
-struct Contained {
-  columnar::Outcome outcome;
-  bool out_of_memory = false;
-  std::string fault;  // empty unless the transform faulted
-};
-
-// The payload's bytes, copied while the lock is held so that the transform
-// can read them without it.
-class PrivateCopy {
- public:
-  explicit PrivateCopy(PyObject* payload)
-      : size_(static_cast<size_t>(PyBytes_GET_SIZE(payload))),
-        data_(size_ == 0 ? nullptr : static_cast<char*>(memory::allocate_block(size_))) {
-    if (size_ != 0) std::memcpy(data_, PyBytes_AS_STRING(payload), size_);
-  }
-  PrivateCopy(const PrivateCopy&) = delete;
-  PrivateCopy& operator=(const PrivateCopy&) = delete;
-  ~PrivateCopy() { free(); }
-
-  std::string_view view() const noexcept { return {data_, size_}; }
-  void free() noexcept {
-    if (data_ != nullptr) memory::free_block(std::exchange(data_, nullptr), size_);
-  }
-
- private:
-  size_t size_;
-  char* data_;
-};
-
-// Runs without the interpreter lock: it reads only the private copy of the
-// payload and touches no Python object. Nothing may escape it.
-Contained run_transform(std::string_view payload) noexcept {
-  Contained result{std::string(), false, std::string()};
-  try {
-    result.outcome = columnar::columnarize_json(payload);
-  } catch (const std::bad_alloc&) {
-    result.out_of_memory = true;
-  } catch (const std::exception& fault) {
-    try {
-      result.fault = std::string("internal panic during columnarization: ") + fault.what();
-    } catch (...) {
-      result.out_of_memory = true;
-    }
-  } catch (...) {
-    result.fault = "internal panic during columnarization: unknown panic in columnarize_json";
-  }
-  return result;
-}
-
-PyObject* raise_runtime_error(std::string_view message) {
-  PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
-  if (text == nullptr) return nullptr;
-  PyErr_SetObject(PyExc_RuntimeError, text);
-  Py_DECREF(text);
-  return nullptr;
-}
-
-// Below this, a result is likely to come from memory the allocator already
-// has in use.
-constexpr size_t kPrefaultThreshold = size_t{256} << 10;
-
-// The output as a new bytes object. A large result is fresh memory written
-// once from end to end: it is faulted in ahead of the copy, which is done
-// with the lock held.
-PyObject* bytes_of(const json::ByteBuffer& output) {
-  PyObject* result = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(output.size()));
-  if (result == nullptr) return nullptr;
-  char* bytes = PyBytes_AS_STRING(result);
-  if (output.size() >= kPrefaultThreshold) memory::prefault_for_writing(bytes, output.size());
-  std::memcpy(bytes, output.data(), output.size());
-  return result;
-}
-
-// Copies the payload, runs the transform on the copy with the lock released,
-// and frees the copy before taking the lock back.
-Contained run_without_lock(PyObject* payload) {
-  PrivateCopy copy(payload);
-  PyThreadState* saved = PyEval_SaveThread();
-  Contained result = run_transform(copy.view());
-  copy.free();
-  PyEval_RestoreThread(saved);
-  return result;
-}
-
 PyObject* columnarize(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   Arguments bound;
   if (!bind_arguments(args, PyVectorcall_NARGS(nargsf), kwnames, bound)) return nullptr;
@@ -213,13 +123,7 @@ PyObject* columnarize(PyObject* /*module*/, PyObject* const* args, Py_ssize_t na
     return nullptr;
   }
   if (!check_min_rows(bound.min_rows)) return nullptr;
-
-  const Contained result = run_without_lock(bound.payload);
-
-  if (result.out_of_memory) return PyErr_NoMemory();
-  if (!result.fault.empty()) return raise_runtime_error(result.fault);
-  if (auto* message = std::get_if<std::string>(&result.outcome)) return raise_runtime_error(*message);
-  return bytes_of(std::get<json::ByteBuffer>(result.outcome));
+  return columnarize_bytes(bound.payload);
 }
 
 PyObject* columnarize_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {

@@ -2,8 +2,10 @@
 
 import gc
 import os
+import re
 import subprocess
 import sys
+import threading
 
 import pytest
 
@@ -78,3 +80,35 @@ def test_exhausted_memory_raises_memory_error_and_the_interpreter_survives():
     done = subprocess.run([sys.executable, "-c", EXHAUSTION_SCRIPT], capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr
     assert done.stdout.splitlines() == ["MemoryError", '{"columns":["a"],"rows":[[1]],"constants":{}}']
+
+
+def one_key_per_row(rows):
+    """Rows that each bring their own key: the output pads rows x columns with nulls."""
+    return b"[" + b",".join(b'{"k%d":1}' % i for i in range(rows)) + b"]"
+
+
+def test_absurd_outputs_are_refused_before_they_are_allocated():
+    payload = one_key_per_row(8_000)  # 100 kB asking for 320 MB
+    rows = 8_000
+    expected = 39 + rows * (len(b'"k0",') + 2 + 1) + rows * rows * 5  # an upper bound is enough below
+    failures = []
+
+    def call():
+        try:
+            columnarize(payload)
+        except MemoryError as error:
+            failures.append(str(error))
+
+    threads = [threading.Thread(target=call) for _ in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert len(failures) == 4 and len(set(failures)) == 1, failures
+    size, payload_size = map(int, re.fullmatch(r"columnar output would be (\d+) bytes for a payload of (\d+) bytes",
+                                               failures[0]).groups())
+    assert payload_size == len(payload) and 256 * 2**20 < size < expected
+    # The interpreter goes on, and a wide table within the limits still works.
+    wide = one_key_per_row(2_000)  # 25 kB to 20 MB: far beyond 64 times, but under 256 MiB
+    out = columnarize(wide)
+    assert len(out) > 64 * len(wide) and out.endswith(b'"constants":{}}')

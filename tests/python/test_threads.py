@@ -1,7 +1,9 @@
 """The transform runs without the interpreter lock, and threads never interfere."""
 
 import json
+import sys
 import threading
+import time
 
 from vornel_codec import columnarize
 
@@ -11,28 +13,39 @@ def payload(rows, tag):
 
 
 def test_other_threads_run_during_a_call():
+    """Only progress stamped while a call runs counts. With a switch interval
+    longer than the test, the interpreter never takes the lock from a thread
+    on its own, so the spinner runs only when a thread gives the lock up: a
+    call that kept it would leave no stamp inside any call. (A build with
+    -DVORNEL_TEST_KEEP_LOCK, which keeps the lock, fails here.) The spinner
+    gives the lock back after each stamp, so that a call ends at once."""
     big = payload(300_000, "big")
-    counter = 0
+    stamps = []
     stop = threading.Event()
 
     def spin():
-        nonlocal counter
         while not stop.is_set():
-            counter += 1
+            for _ in range(1_000):
+                pass
+            stamps.append(time.perf_counter())
+            time.sleep(0)
 
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(30.0)
     spinner = threading.Thread(target=spin)
-    spinner.start()
+    windows = []
     try:
-        progress = []
+        spinner.start()
         for _ in range(3):
-            before = counter
+            start = time.perf_counter()
             columnarize(big)
-            progress.append(counter - before)
+            windows.append((start, time.perf_counter()))
     finally:
         stop.set()
         spinner.join()
-    # A call that held the lock would leave the spinner at a standstill.
-    assert max(progress) > 10_000, progress
+        sys.setswitchinterval(interval)
+    during = [sum(start < t < end for t in stamps) for start, end in windows]
+    assert max(during) > 0, during
 
 
 def test_concurrent_calls_give_the_single_threaded_results():
