@@ -1,6 +1,7 @@
 #!/usr/bin/env python3.15
 """Feeds hostile payloads to columnarize, each in a fresh process, and reports
-the outcome, the time and the peak resident memory of each.
+the outcome, the time and the peak resident memory of each. The cases marked
+"x4" run the same call from four threads at once.
 
     .deps/python3.15/usr/bin/python3.15 tools/hostile_inputs.py [--build build/python]
 
@@ -21,8 +22,18 @@ def deep_row(depth):
     return '{"a":' + "[" * (depth - 1) + "]" * (depth - 1) + "}"
 
 
+# Rows that each bring their own key: the null padding grows with rows x columns.
+OWN_KEYS = "b'[' + b','.join(b'{{\"k%d\":1}}' % i for i in range({})) + b']'"
+REFUSED = "MemoryError: columnar output would be"
+
 # name -> (source of an expression building the payload, expected outcome prefix)
 CASES = {
+    "20k rows, a key each (2 GB of output)": (OWN_KEYS.format(20_000), REFUSED),
+    "20k rows, a key each, x4": (OWN_KEYS.format(20_000), REFUSED),
+    "100k rows, a key each (50 GB of output)": (OWN_KEYS.format(100_000), REFUSED),
+    "100k rows, a key each, x4": (OWN_KEYS.format(100_000), REFUSED),
+    "5k rows, a key each (125 MB: wide but sane)": (OWN_KEYS.format(5_000), "ok"),
+    "5k rows, a key each, x4": (OWN_KEYS.format(5_000), "ok"),
     "100 MB of '['": ("b'[' * (100 * MB)", "RuntimeError: invalid row-oriented JSON: recursion limit exceeded"),
     "64 MB string": ("b'[{\"s\":\"' + b'x' * (64 * MB) + b'\"}]'", "ok"),
     "64 MB string of escapes": ("b'[{\"s\":\"' + b'\\\\n' * (32 * MB) + b'\"}]'", "ok"),
@@ -52,7 +63,7 @@ for label, bad in BAD_UTF8.items():
             repr(template.replace(b"%s", bad)), "RuntimeError: invalid row-oriented JSON: invalid unicode code point")
 
 CHILD = r"""
-import resource, sys, time
+import resource, sys, threading, time
 sys.path.insert(0, sys.argv[1])
 from vornel_codec import columnarize
 MB = 1 << 20
@@ -60,13 +71,23 @@ def deep_row(depth):
     return '{"a":' + "[" * (depth - 1) + "]" * (depth - 1) + "}"
 payload = eval(sys.argv[2])
 before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+outcomes = []
+def call():
+    try:
+        columnarize(payload)
+        outcomes.append("ok")
+    except Exception as error:
+        outcomes.append(f"{type(error).__name__}: {error}")
 start = time.perf_counter()
-try:
-    out = columnarize(payload)
-    outcome = "ok"
-except Exception as error:
-    outcome = f"{type(error).__name__}: {error}"
+threads = [threading.Thread(target=call) for _ in range(int(sys.argv[3]))]
+for thread in threads:
+    thread.start()
+for thread in threads:
+    thread.join()
 elapsed = time.perf_counter() - start
+# The interpreter goes on to a normal call.
+assert columnarize(b'[{"a":1}]') == b'{"columns":["a"],"rows":[[1]],"constants":{}}'
+outcome = outcomes[0] if len(set(outcomes)) == 1 else f"differing outcomes {set(outcomes)}"
 peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
 print(len(payload), before, peak, elapsed, outcome[:300], sep="\t")
 """
@@ -82,7 +103,8 @@ def main():
     print(f"| case | payload MB | outcome | seconds | peak RSS MB | growth MB |")
     print(f"|---|---:|---|---:|---:|---:|")
     for name, (source, expected) in CASES.items():
-        run = subprocess.run([sys.executable, "-c", CHILD, args.build, source], capture_output=True, text=True)
+        threads = "4" if name.endswith("x4") else "1"
+        run = subprocess.run([sys.executable, "-c", CHILD, args.build, source, threads], capture_output=True, text=True)
         if run.returncode != 0:
             failures += 1
             print(f"| {name} | | CRASHED (exit {run.returncode}): {run.stderr.strip()[-200:]} | | | |")

@@ -8,15 +8,23 @@
 
 namespace vornel::columnar {
 
-ColumnTable::ColumnTable() : slots_(16, kNoColumn), keys_(json::next_hash_keys()) {}
+namespace {
+constexpr uint64_t kEmptySlot = UINT64_MAX;
+constexpr uint64_t kHashHalf = 0xFFFFFFFF00000000;
+
+uint64_t slot_of(uint32_t column, uint64_t hash) noexcept { return (hash & kHashHalf) | column; }
+uint32_t column_in(uint64_t slot) noexcept { return static_cast<uint32_t>(slot); }
+}  // namespace
+
+ColumnTable::ColumnTable() : slots_(16, kEmptySlot), keys_(json::next_hash_keys()) {}
 
 uint32_t ColumnTable::find_or_add(std::string_view name, bool copy, bool in_first_row) {
   const uint64_t hash = json::siphash13(keys_, name.data(), name.size());
   const size_t mask = slots_.size() - 1;
   size_t slot = hash & mask;
-  for (; slots_[slot] != kNoColumn; slot = (slot + 1) & mask) {
-    const uint32_t column = slots_[slot];
-    if (columns_[column].hash == hash && is(column, name)) return column;
+  for (; slots_[slot] != kEmptySlot; slot = (slot + 1) & mask) {
+    const uint32_t column = column_in(slots_[slot]);
+    if ((slots_[slot] & kHashHalf) == (hash & kHashHalf) && is(column, name)) return column;
   }
   if (columns_.size() >= kNoColumn - 1) throw std::length_error("too many columns");
   if (copy && !name.empty()) {
@@ -30,19 +38,20 @@ uint32_t ColumnTable::find_or_add(std::string_view name, bool copy, bool in_firs
   added.hash = hash;
   added.raw_comparable = std::none_of(name.begin(), name.end(), json::scan::is_string_stop);
   added.all_match = in_first_row;  // a column missing from the first row is never constant
-  slots_[slot] = column;
+  slots_[slot] = slot_of(column, hash);
   if (2 * columns_.size() > slots_.size()) grow();
   return column;
 }
 
 // Doubles the slots and places every column again from its stored hash.
 void ColumnTable::grow() {
-  slots_.assign(2 * slots_.size(), kNoColumn);
+  slots_.assign(2 * slots_.size(), kEmptySlot);
   const size_t mask = slots_.size() - 1;
   for (uint32_t column = 0; column < columns_.size(); ++column) {
-    size_t slot = columns_[column].hash & mask;
-    while (slots_[slot] != kNoColumn) slot = (slot + 1) & mask;
-    slots_[slot] = column;
+    const uint64_t hash = columns_[column].hash;
+    size_t slot = hash & mask;
+    while (slots_[slot] != kEmptySlot) slot = (slot + 1) & mask;
+    slots_[slot] = slot_of(column, hash);
   }
 }
 

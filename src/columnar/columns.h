@@ -37,7 +37,7 @@ struct Column {
 };
 
 // Columns in order of first appearance, found by name through an
-// open-addressing table of column numbers hashed with SipHash-1-3 under
+// open-addressing table of column numbers (linear probing) hashed with SipHash-1-3 under
 // per-thread keys. Rows usually list their keys in the same order, so the
 // caller tries the previous row's column at the same position first and
 // asks the table only when that guess misses.
@@ -63,7 +63,10 @@ class ColumnTable {
   void grow();
 
   std::vector<Column> columns_;
-  std::vector<uint32_t> slots_;  // column numbers; a power-of-two count, at most half full
+  // A power-of-two count of slots, at most half full, each holding a column
+  // number in its low half and the high half of the name's hash above, so
+  // that a probe rarely needs to look at the column itself.
+  std::vector<uint64_t> slots_;
   json::HashKeys keys_;
   memory::Arena names_;
 };
