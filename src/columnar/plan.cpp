@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -74,7 +75,7 @@ class Output {
 
   void put(const char* bytes, size_t count) {
     if (count > static_cast<size_t>(end_ - at_)) overrun();
-    std::memcpy(at_, bytes, count);
+    copy_short(at_, bytes, count);
     at_ += count;
   }
   void put(std::string_view bytes) { put(bytes.data(), bytes.size()); }
@@ -85,6 +86,19 @@ class Output {
   bool full() const noexcept { return at_ == end_; }
 
  private:
+  // Most cells are a few bytes long: two overlapping fixed-size copies
+  // cover every length up to 16 without a call, and stay inside the range.
+  static void copy_short(char* to, const char* from, size_t count) noexcept {
+    if (count >= 8 && count <= 16) {
+      std::memcpy(to, from, 8);
+      std::memcpy(to + count - 8, from + count - 8, 8);
+    } else if (count >= 4 && count < 8) {
+      std::memcpy(to, from, 4);
+      std::memcpy(to + count - 4, from + count - 4, 4);
+    } else {
+      std::memcpy(to, from, count);
+    }
+  }
   [[noreturn, gnu::cold]] static void overrun() {
     throw std::logic_error("the columnar output came out longer than planned");
   }
@@ -92,31 +106,94 @@ class Output {
   char* const end_;
 };
 
-void write_rows(const PlanState& state, Output& out) {
-  const uint32_t kept = state.kept_columns;
-  std::vector<const Cell*> cells(kept);
-  size_t next = 0;
-  for (size_t row = 0; row < state.row_sizes.size(); ++row) {
-    if (row != 0) out.put(',');
-    out.put('[');
-    std::fill(cells.begin(), cells.end(), nullptr);
-    const size_t end = next + state.row_sizes[row];
-    for (; next < end; ++next) {
-      const Cell& cell = state.cells[next];
-      const uint32_t position = state.output_position[cell.column];
-      if (!cell.cleared() && position != PlanState::kDropped) cells[position] = &cell;
-    }
-    for (uint32_t c = 0; c < kept; ++c) {
-      if (c != 0) out.put(',');
-      if (cells[c] != nullptr) {
-        out.put(state.text_of(*cells[c]));
-      } else {
-        out.put("null", 4);
-      }
-    }
-    out.put(']');
+// Writes the rows. A row whose kept cells come in column order (rows mostly
+// list their keys in the same order) streams out as it is read, absent
+// cells as one block of nulls per gap; any other row is first sorted into
+// its columns.
+class RowWriter {
+ public:
+  RowWriter(const PlanState& state, Output& out) : state_(state), out_(out), slots_(state.kept_columns) {
+    for (uint32_t c = 0; c < state.kept_columns; ++c) null_run_ += ",null";
   }
-}
+
+  void write_all() {
+    size_t first = 0;
+    for (size_t row = 0; row < state_.row_sizes.size(); ++row) {
+      if (row != 0) out_.put(',');
+      out_.put('[');
+      const size_t end = first + state_.row_sizes[row];
+      if (in_column_order(first, end)) {
+        stream(first, end);
+      } else {
+        sort_into_columns(first, end);
+      }
+      out_.put(']');
+      first = end;
+    }
+  }
+
+ private:
+  uint32_t position_of(const Cell& cell) const noexcept {
+    return cell.cleared() ? PlanState::kDropped : state_.output_position[cell.column];
+  }
+
+  bool in_column_order(size_t first, size_t end) const noexcept {
+    int64_t last = -1;
+    for (size_t i = first; i < end; ++i) {
+      const uint32_t position = position_of(state_.cells[i]);
+      if (position == PlanState::kDropped) continue;
+      if (static_cast<int64_t>(position) <= last) return false;
+      last = position;
+    }
+    return true;
+  }
+
+  // Nulls for the kept columns [from, to); no comma before the first column.
+  void nulls(uint32_t from, uint32_t to) {
+    if (from == to) return;
+    const std::string_view run(null_run_.data(), 5 * size_t{to - from});
+    out_.put(from == 0 ? run.substr(1) : run);
+  }
+
+  void cell(uint32_t position, const Cell& cell) {
+    if (position != 0) out_.put(',');
+    out_.put(state_.text_of(cell));
+  }
+
+  void stream(size_t first, size_t end) {
+    uint32_t next = 0;
+    for (size_t i = first; i < end; ++i) {
+      const Cell& current = state_.cells[i];
+      const uint32_t position = position_of(current);
+      if (position == PlanState::kDropped) continue;
+      nulls(next, position);
+      cell(position, current);
+      next = position + 1;
+    }
+    nulls(next, state_.kept_columns);
+  }
+
+  void sort_into_columns(size_t first, size_t end) {
+    std::fill(slots_.begin(), slots_.end(), nullptr);
+    for (size_t i = first; i < end; ++i) {
+      const uint32_t position = position_of(state_.cells[i]);
+      if (position != PlanState::kDropped) slots_[position] = &state_.cells[i];
+    }
+    uint32_t next = 0;
+    for (uint32_t position = 0; position < state_.kept_columns; ++position) {
+      if (slots_[position] == nullptr) continue;
+      nulls(next, position);
+      cell(position, *slots_[position]);
+      next = position + 1;
+    }
+    nulls(next, state_.kept_columns);
+  }
+
+  const PlanState& state_;
+  Output& out_;
+  std::vector<const Cell*> slots_;
+  std::string null_run_;  // ",null" once per kept column
+};
 
 }  // namespace
 
@@ -135,7 +212,7 @@ void Plan::write(char* out) const {
   }
   Output output(out, state.output_size);
   output.put(state.head.view());
-  write_rows(state, output);
+  RowWriter(state, output).write_all();
   output.put(state.tail.view());
   if (!output.full()) throw std::logic_error("the columnar output came out shorter than planned");
 }
