@@ -1,9 +1,16 @@
 #include "columnar/rewrite.h"
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
+#include "columnar/writer_form.h"
+#include "json/number.h"
 #include "json/reader.h"
+#include "json/scan.h"
 #include "json/utf8.h"
 
 namespace vornel::columnar {
@@ -77,12 +84,176 @@ uint64_t rewrite_number(double value, std::string_view text, json::ByteBuffer& o
   return at;
 }
 
+namespace {
+
+// Rewrites one checked value into the writer's form without building a
+// document: whitespace goes, and only the strings and numbers whose text
+// differs are rewritten; the rest is copied. An object with a repeated key
+// goes through the document model, which keeps the key's first position and
+// its last value.
+class Canonicalizer {
+ public:
+  Canonicalizer(std::string_view text, json::ByteBuffer& out) noexcept
+      : text_(text), p_(text.data()), end_(text.data() + text.size()), out_(out) {}
+
+  void value() {
+    skip_whitespace();
+    switch (*p_) {
+      case '"':
+        string();
+        return;
+      case '[':
+        array();
+        return;
+      case '{':
+        object();
+        return;
+      case 't':
+        copy(4);
+        return;
+      case 'f':
+        copy(5);
+        return;
+      case 'n':
+        copy(4);
+        return;
+      default:
+        number();
+        return;
+    }
+  }
+
+ private:
+  void skip_whitespace() noexcept {
+    while (p_ != end_ && json::scan::is_whitespace(*p_)) ++p_;
+  }
+  void copy(size_t length) {
+    out_.append(p_, length);
+    p_ += length;
+  }
+
+  void string() {
+    const char* q = p_ + 1;
+    bool in_writer_form = true;
+    bool non_ascii = false;
+    for (;;) {
+      q = json::scan::WordScan::find_string_stop(q, end_, non_ascii);
+      if (*q == '"') break;
+      const size_t length = q[1] == 'u' ? 6 : 2;  // a checked escape
+      in_writer_form &= escape_in_writer_form(q, length);
+      q += length;
+    }
+    const std::string_view text(p_, static_cast<size_t>(q + 1 - p_));
+    if (in_writer_form) {
+      out_.append(text);
+    } else {
+      rewrite_string(text, out_);
+    }
+    p_ = q + 1;
+  }
+
+  void number() {
+    const char* const start = p_;
+    const bool negative = *p_ == '-';
+    const char* const digits = p_ + negative;
+    const char* p = digits;
+    while (p != end_ && is_digit(*p)) ++p;
+    const char* const point = p;
+    const bool has_fraction = p != end_ && *p == '.';
+    if (has_fraction) {
+      ++p;
+      while (p != end_ && is_digit(*p)) ++p;
+    }
+    const char* const fraction_end = p;
+    const bool has_exponent = p != end_ && (*p | 0x20) == 'e';
+    if (has_exponent) {
+      p += 2;  // the letter and a sign or the first digit
+      while (p != end_ && is_digit(*p)) ++p;
+    }
+    p_ = p;
+    const bool in_writer_form =
+        !has_exponent && (has_fraction ? short_plain_float_in_writer_form(digits, point, fraction_end)
+                                       : integer_in_writer_form(digits, static_cast<size_t>(point - digits), negative));
+    if (in_writer_form) {
+      out_.append(start, static_cast<size_t>(p - start));
+      return;
+    }
+    size_t cursor = static_cast<size_t>(digits - text_.data());
+    json::Value number;
+    json::NumberFailure failure;
+    json::read_number(text_, cursor, negative, number, failure);  // checked already
+    char scratch[json::kFloatScratch];
+    out_.append(scratch, static_cast<size_t>(json::write_f64(number.as_f64(), scratch) - scratch));
+  }
+
+  void array() {
+    out_.push_back('[');
+    ++p_;
+    skip_whitespace();
+    if (*p_ != ']') {
+      for (;;) {
+        value();
+        skip_whitespace();
+        if (*p_ == ']') break;
+        out_.push_back(',');
+        ++p_;
+      }
+    }
+    out_.push_back(']');
+    ++p_;
+  }
+
+  void object() {
+    const char* const source = p_;
+    const size_t start = out_.size();
+    std::vector<std::string_view> keys;
+    out_.push_back('{');
+    ++p_;
+    skip_whitespace();
+    std::vector<std::pair<size_t, size_t>> key_spans;  // in out_, which may move
+    if (*p_ != '}') {
+      for (;;) {
+        skip_whitespace();
+        const size_t key_start = out_.size();
+        string();
+        key_spans.emplace_back(key_start, out_.size() - key_start);
+        skip_whitespace();
+        out_.push_back(':');
+        ++p_;
+        value();
+        skip_whitespace();
+        if (*p_ == '}') break;
+        out_.push_back(',');
+        ++p_;
+      }
+    }
+    out_.push_back('}');
+    ++p_;
+    // Keys in the writer's form are equal exactly when their texts are.
+    for (const auto& [at, length] : key_spans) keys.emplace_back(out_.data() + at, length);
+    std::sort(keys.begin(), keys.end());
+    if (std::adjacent_find(keys.begin(), keys.end()) == keys.end()) return;
+    out_.truncate(start);
+    memory::Arena arena(static_cast<size_t>(p_ - source));
+    const std::optional<json::Value> decoded =
+        json::read_fragment(std::string_view(source, static_cast<size_t>(p_ - source)), arena);
+    if (!decoded) throw std::logic_error("a value that was checked failed to read again");
+    json::write_value(*decoded, out_);
+  }
+
+  static bool is_digit(char c) noexcept { return static_cast<unsigned char>(c - '0') <= 9; }
+
+  const std::string_view text_;
+  const char* p_;
+  const char* const end_;
+  json::ByteBuffer& out_;
+};
+
+}  // namespace
+
 uint64_t rewrite_container(std::string_view text, json::ByteBuffer& out) {
-  memory::Arena arena(text.size());
-  const std::optional<json::Value> value = json::read_fragment(text, arena);
-  if (!value) throw std::logic_error("a value that was checked failed to read again");
   const uint64_t at = out.size();
-  json::write_value(*value, out);
+  Canonicalizer(text, out).value();
   return at;
 }
 

@@ -17,6 +17,7 @@
 #include "columnar/cell_match.h"
 #include "columnar/rewrite.h"
 #include "columnar/row_reader.h"
+#include "columnar/writer_form.h"
 #include "json/number.h"
 #include "json/scan.h"
 #include "json/utf8.h"

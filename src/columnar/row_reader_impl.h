@@ -26,6 +26,7 @@
 #include "columnar/cell_match.h"
 #include "columnar/rewrite.h"
 #include "columnar/row_reader.h"
+#include "columnar/writer_form.h"
 #include "json/number.h"
 #include "json/scan.h"
 #include "json/utf8.h"
@@ -319,8 +320,8 @@ class RowReader {
       while (p != end_ && is_digit(*p));
       has_exponent = true;
     }
-    if (is_float ? !has_exponent && is_short_plain_float(digits, point, fraction_end)
-                 : !has_exponent && integer_in_range(digits, static_cast<size_t>(point - digits), negative)) {
+    if (is_float ? !has_exponent && short_plain_float_in_writer_form(digits, point, fraction_end)
+                 : !has_exponent && integer_in_writer_form(digits, static_cast<size_t>(point - digits), negative)) {
       p_ = p;
       return true;
     }
@@ -334,36 +335,6 @@ class RowReader {
     out.canonical = float_text_length_ == length && std::memcmp(float_text_, p_, length) == 0;
     p_ = p;
     return true;
-  }
-
-  // Whether digits, a point and digits are the writer's own text for the
-  // value read from them, decided without reading them. With at most 15
-  // digits the significand is below 10^15 < 2^53 and the power of ten below
-  // 10^15, both exact, so the reader's one division rounds correctly; and no
-  // other decimal of 15 digits or fewer lies within half a unit in the last
-  // place of the result (such decimals are at least 10^-15 apart
-  // relatively, doubles 2^-52), so these digits are the shortest that read
-  // back. The text is then the writer's when it is laid out as the writer
-  // lays it out: no trailing zero in the fraction but the "0" of an
-  // integral value, and the first significant digit no further right than
-  // 10^-5 (beyond, the writer uses an exponent).
-  static bool is_short_plain_float(const char* integer, const char* point, const char* fraction_end) noexcept {
-    const char* const fraction = point + 1;
-    const auto fraction_digits = static_cast<size_t>(fraction_end - fraction);
-    const bool integral = fraction_digits == 1 && *fraction == '0';
-    if (fraction_end[-1] == '0' && !integral) return false;
-    if (*integer != '0') return static_cast<size_t>(point - integer) + fraction_digits <= 15;
-    if (integral) return true;  // 0.0
-    const auto leading_zeros = static_cast<size_t>(std::find_if(fraction, fraction_end, [](char c) { return c != '0'; }) - fraction);
-    return leading_zeros <= 4 && fraction_digits <= 15;
-  }
-
-  static bool integer_in_range(const char* digits, size_t count, bool negative) noexcept {
-    if (negative) {
-      if (count == 1 && *digits == '0') return false;  // -0 reads as the float -0.0
-      return count < 19 || (count == 19 && std::memcmp(digits, "9223372036854775808", 19) <= 0);
-    }
-    return count < 20 || (count == 20 && std::memcmp(digits, "18446744073709551615", 20) <= 0);
   }
 
   std::string_view float_text() const noexcept { return {float_text_, float_text_length_}; }
@@ -406,23 +377,19 @@ class RowReader {
     return value;
   }
 
-  // `p` is at a backslash; moves it past the escape. The writer escapes '"',
-  // '\\' and the bytes below 0x20, those with a short form by it and the
-  // others as \u00xx in lower case; any other escape is valid but rewritten.
+  // `p` is at a backslash; moves it past the escape, which must be valid.
   bool scan_escape(const char*& p, bool& canonical) const noexcept {
     if (end_ - p < 2) return false;
     switch (p[1]) {
       case '"':
       case '\\':
+      case '/':
       case 'b':
       case 'f':
       case 'n':
       case 'r':
       case 't':
-        p += 2;
-        return true;
-      case '/':
-        canonical = false;
+        canonical &= escape_in_writer_form(p, 2);
         p += 2;
         return true;
       case 'u':
@@ -437,12 +404,11 @@ class RowReader {
       if (end_ - p < 12 || p[6] != '\\' || p[7] != 'u') return false;
       const int low = hex4(p + 8);
       if (low < 0xDC00 || low > 0xDFFF) return false;
-      canonical = false;
+      canonical = false;  // the writer writes the character itself
       p += 12;
       return true;
     }
-    const bool has_short_form = cp == '\b' || cp == '\t' || cp == '\n' || cp == '\f' || cp == '\r';
-    if (cp >= 0x20 || has_short_form || (p[5] >= 'A' && p[5] <= 'F')) canonical = false;
+    canonical &= escape_in_writer_form(p, 6);
     p += 6;
     return true;
   }

@@ -60,17 +60,6 @@ Value Value::string(String text) noexcept {
   return v;
 }
 
-Value Value::array_of_nulls(Arena& arena, size_t size) {
-  Value v;
-  if (size != 0) {
-    v.arr_.data = arena.allocate_array<Value>(size);
-    std::uninitialized_default_construct_n(v.arr_.data, size);
-  }
-  v.arr_.size = size;
-  v.kind_ = Kind::array;
-  return v;
-}
-
 Value Value::array(Arena& arena, std::span<Value> elements) {
   Value v;
   if (!elements.empty()) {
@@ -117,32 +106,6 @@ double Value::number_as_double() const noexcept {
       break;
   }
   return f_;
-}
-
-Value Value::clone(Arena& arena) const {
-  switch (kind_) {
-    case Kind::null:
-      return Value();
-    case Kind::boolean:
-      return boolean(flag_);
-    case Kind::number: {
-      Value v;
-      v.kind_ = Kind::number;
-      v.rep_ = rep_;
-      v.u_ = u_;
-      return v;
-    }
-    case Kind::string:
-      return string(arena, as_string());
-    case Kind::array: {
-      Value v = array_of_nulls(arena, arr_.size);
-      for (size_t i = 0; i < arr_.size; ++i) v.arr_.data[i] = arr_.data[i].clone(arena);
-      return v;
-    }
-    case Kind::object:
-      break;
-  }
-  return object(arena, map_->clone(arena));
 }
 
 // ---- Map -------------------------------------------------------------------
@@ -253,20 +216,6 @@ Map::Inserted Map::insert_full(String key, Value value) {
     index_position(static_cast<uint32_t>(position));
   }
   return {position, std::nullopt};
-}
-
-Map Map::clone(Arena& arena) const {
-  Map copy(arena);
-  copy.keys_ = keys_;
-  copy.reserve(size_);
-  for (const Member& m : members()) copy.append(Member{String(arena, m.key.view()), m.value.clone(arena), m.hash});
-  if (index_) {
-    const size_t slots = index_mask_ + 1;
-    copy.index_ = arena.allocate_array<uint32_t>(slots);
-    std::memcpy(copy.index_, index_, slots * sizeof(uint32_t));
-    copy.index_mask_ = index_mask_;
-  }
-  return copy;
 }
 
 // ---- Equality --------------------------------------------------------------

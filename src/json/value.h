@@ -4,7 +4,7 @@
 // Everything a value refers to (text, elements, members) lives in an Arena,
 // which must outlive the value; values are never freed one by one, so they
 // have no destructors to run. Nothing is shared between values and there are
-// no cycles. Values are move-only: copying a subtree is explicit (`clone`).
+// no cycles. Values are move-only.
 #pragma once
 
 #include <cstddef>
@@ -64,8 +64,6 @@ class Value {
   static Value string(Arena& arena, std::string_view text) { return string(String(arena, text)); }
   // An array of exactly `elements.size()` elements, moved out of `elements`.
   static Value array(Arena& arena, std::span<Value> elements);
-  // An array of `size` nulls, to be filled in place through `as_array()`.
-  static Value array_of_nulls(Arena& arena, size_t size);
   static Value object(Arena& arena, Map map);
 
   // A moved-from value is null.
@@ -93,9 +91,6 @@ class Value {
   std::span<Value> as_array() noexcept { return {arr_.data, arr_.size}; }
   const Map& as_object() const noexcept { return *map_; }
   Map& as_object() noexcept { return *map_; }
-
-  // A deep copy whose text, elements and members are made in `arena`.
-  Value clone(Arena& arena) const;
 
  private:
   Kind kind_;
@@ -168,8 +163,6 @@ class Map {
   Inserted insert_full(String key, Value value);
 
   void reserve(size_t members);
-  // A deep copy made in `arena`, with the same hash keys.
-  Map clone(Arena& arena) const;
   HashKeys hash_keys() const noexcept { return keys_; }
 
  private:

@@ -53,6 +53,8 @@ class ByteBuffer {
   }
   char* tail() noexcept { return data_ + size_; }
   void commit(size_t count) noexcept { size_ += count; }
+  // Drops everything after the first `size` bytes (size <= size()).
+  void truncate(size_t size) noexcept { size_ = size; }
 
  private:
   [[gnu::cold, gnu::noinline]] void grow(size_t additional);
