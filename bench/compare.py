@@ -2,7 +2,7 @@
 written in Python over the common JSON libraries, and against another build
 of the module.
 
-    .deps/python3.15/usr/bin/python3.15 bench/compare.py            # full run, ~12 min
+    .deps/python3.15/usr/bin/python3.15 bench/compare.py            # full run, ~10 min
     .deps/python3.15/usr/bin/python3.15 bench/compare.py --quick    # ~1 min
     .deps/python3.15/usr/bin/python3.15 bench/compare.py --rows 1000,10000 --shapes api,logs
     .deps/python3.15/usr/bin/python3.15 bench/compare.py --previous /tmp/prev/build/python/vornel_codec.cpython-315-x86_64-linux-gnu.so
@@ -824,8 +824,9 @@ def targets(res: dict) -> list[str]:
 def main(argv=None) -> int:
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--quick", action="store_true",
-                    help="about one minute: fewer repetitions, shorter samples, memory on 10,000 rows")
-    ap.add_argument("--rows", default="100,1000,10000", help="comma-separated row counts for throughput")
+                    help="about one minute: fewer sizes and repetitions, shorter samples")
+    ap.add_argument("--rows", help="comma-separated row counts for throughput; threads and the lock use "
+                                   "10,000 or the middle one (default 100,1000,10000; quick 100,1000)")
     ap.add_argument("--memory-rows", type=int,
                     help="rows of the payloads whose peak memory is measured (default 100000; quick 10000)")
     ap.add_argument("--shapes", default=",".join(payloads.SHAPES))
@@ -843,7 +844,7 @@ def main(argv=None) -> int:
     a = ap.parse_args(argv)
 
     quick = a.quick
-    sizes = [int(x) for x in a.rows.split(",")]
+    sizes = [int(x) for x in (a.rows or ("100,1000" if quick else "100,1000,10000")).split(",")]
     thread_rows = 10000 if 10000 in sizes else sorted(sizes)[len(sizes) // 2]
     memory_rows = a.memory_rows or (10000 if quick else 100000)
     shapes = [s for s in a.shapes.split(",") if s]
