@@ -5,7 +5,7 @@ of the module.
     .deps/python3.15/usr/bin/python3.15 bench/compare.py            # full run, ~10 min
     .deps/python3.15/usr/bin/python3.15 bench/compare.py --quick    # ~1 min
     .deps/python3.15/usr/bin/python3.15 bench/compare.py --rows 1000,10000 --shapes api,logs
-    .deps/python3.15/usr/bin/python3.15 bench/compare.py --previous /tmp/prev/build/python/vornel_codec.cpython-315-x86_64-linux-gnu.so
+    .deps/python3.15/usr/bin/python3.15 bench/compare.py --previous /tmp/prev/build/python/vornel_codec.*.so
 
 The module is imported from build/python (after `tools/test` or
 `cmake --build build --target vornel_codec`) unless PYTHONPATH already
