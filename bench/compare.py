@@ -935,16 +935,16 @@ def main(argv=None) -> int:
         path.write_bytes(payload)
         memory_files[shape] = (path, len(payload))
 
-    keep_for_threads = not (a.no_threads and a.no_lock)
-    tpay = {}
+    threads_or_lock = not (a.no_threads and a.no_lock)
+    thread_payloads = {}
     for shape in shapes:
         for n in sizes:
             p = payloads.make(shape, n, seed=a.seed)
             bench_one(shape, n, p, "generated")
             if n == memory_rows and not a.no_memory:
                 keep_for_memory(shape, p)
-            if n == thread_rows and keep_for_threads:
-                tpay[shape] = p
+            if n == thread_rows and threads_or_lock:
+                thread_payloads[shape] = p
             del p
             gc.collect()
 
@@ -962,7 +962,7 @@ def main(argv=None) -> int:
 
     # 3. Threads and the interpreter lock, on the 10,000-row payloads (or the
     # middle size asked for).
-    for shape, p in tpay.items():
+    for shape, p in thread_payloads.items():
         ent = next(e for e in res["throughput"] if e["name"] == shape and e["rows"] == thread_rows)
         if "error" in ent:
             continue
@@ -992,7 +992,7 @@ def main(argv=None) -> int:
                 f"{lk['spinner'][n]['call_alone'] * 1e3:.2f} -> {lk['spinner'][n]['call_beside'] * 1e3:.2f} ms "
                 "beside a busy thread" for n in engines))
             res["lock"].append(lk)
-    del tpay
+    del thread_payloads
 
     # 4. Peak memory of one call, fresh process each.
     if not a.no_memory:
