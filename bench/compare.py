@@ -1,9 +1,11 @@
 """Side-by-side benchmark: vornel_codec.columnarize against the same transform
-written in Python over the common JSON libraries.
+written in Python over the common JSON libraries, and against another build
+of the module.
 
     .deps/python3.15/usr/bin/python3.15 bench/compare.py            # full run, ~10 min
     .deps/python3.15/usr/bin/python3.15 bench/compare.py --quick    # ~1 min
     .deps/python3.15/usr/bin/python3.15 bench/compare.py --rows 1000,10000 --shapes api,logs
+    .deps/python3.15/usr/bin/python3.15 bench/compare.py --previous /tmp/prev/build/python/vornel_codec.*.so
 
 The module is imported from build/python (after `tools/test` or
 `cmake --build build --target vornel_codec`) unless PYTHONPATH already
@@ -23,17 +25,31 @@ What is measured
   how each library formats them). On the timed payloads, floats included,
   the outputs are compared as parsed values and any difference is reported
   as a note.
+* previous: with ``--previous PATH``, the columnarize of another build of the
+  module (an extension file built from an older commit), loaded beside the
+  current one and measured wherever columnarize is; a note reports any
+  payload where its output differs from columnarize's by a byte.
 * throughput: MB/s of input (10**6 bytes), median of interleaved repetitions
   (each repetition runs every implementation once, in a rotating order), with
-  the ratio of columnarize to the fastest peer transform and to the fastest
-  floor of the same run.
+  the ratio of columnarize to the fastest peer transform, to the fastest
+  floor of the same run and to previous; generated payloads of every shape at
+  100, 1,000 and 10,000 rows, and the real-world files.
 * threads: one thread against two threads calling at once on the 10,000-row
   payloads; speedup = 2*T1/T2 (2.0 = perfect scaling, 1.0 = serialised).
   hashlib.sha256 over the same bytes, which runs without the interpreter lock,
   is the control.
-* memory: growth of peak resident memory during one call on the largest
-  payloads, each implementation in a fresh process (bench/memory_probe.py),
-  as a multiple of the input size.
+* the interpreter lock, on the 10,000-row payloads: how much progress a
+  pure-Python thread spinning beside a stream of calls keeps, against its
+  progress alone (``spinner_progress``; the best peer transform, which holds
+  the lock throughout, and sha256, which never takes it back while it
+  hashes, for contrast); how long each call still holds the
+  lock, an upper bound seen from a spinner thread (``lock_held``); and what a
+  busy Python thread beside the calls costs each of them in getting the lock
+  back (the calls' median time beside it against alone).
+* memory: growth of peak resident memory during one call on 100,000-row
+  payloads of every shape (``--memory-rows``), each implementation in a
+  fresh process (bench/memory_probe.py), as a multiple of the input size,
+  and for columnarize and previous the growth beyond the output's own size.
 
 The garbage collector stays enabled, as in the programs that would call this.
 """
@@ -41,9 +57,11 @@ The garbage collector stays enabled, as in the programs that would call this.
 from __future__ import annotations
 
 import argparse
+import bisect
 import datetime
 import gc
 import hashlib
+import importlib.util
 import json
 import math
 import os
@@ -221,10 +239,26 @@ FLOORS = {
     "ujson floor": ujson_floor,
 }
 COLUMNARIZE = "columnarize"
+PREVIOUS = "previous"
 
 
-def implementations() -> dict:
+def load_previous(path: str):
+    """Another build of the module, from its extension file. Its init function
+    fixes the module name, so it is loaded under the current build's name but
+    kept out of sys.modules, where the current build stays."""
+    spec = importlib.util.spec_from_file_location("vornel_codec", path)
+    if spec is None:
+        raise ImportError(f"{path} is not a Python extension file")
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def implementations(previous=None) -> dict:
+    """name -> function; `previous` is a module from load_previous."""
     impls = dict(PEERS)
+    if previous is not None:
+        impls[PREVIOUS] = previous.columnarize
     if vornel_codec is not None:
         impls[COLUMNARIZE] = vornel_codec.columnarize
     impls.update(FLOORS)
@@ -389,14 +423,108 @@ def thread_speedups(fns: dict, payload: bytes, target: float, reps: int) -> dict
     return out
 
 
-def memory_growth(impl: str, path: Path) -> dict:
-    """Peak resident memory growth of one call, in a fresh interpreter."""
+def _count(running: list, rates: list) -> None:
+    """A pure-Python loop counting while running[0] holds; appends its
+    iterations per second."""
+    n = 0
+    t0 = time.perf_counter()
+    while running[0]:
+        n += 1
+    rates.append(n / (time.perf_counter() - t0))
+
+
+def _spinning(work) -> float:
+    """Runs work() with the counting loop in another thread: the loop's rate."""
+    running, rates = [True], []
+    spinner = threading.Thread(target=_count, args=(running, rates))
+    spinner.start()
+    try:
+        work()
+    finally:
+        running[0] = False
+        spinner.join()
+    return rates[0]
+
+
+def _stream(fn, payload: bytes, seconds: float) -> list[float]:
+    """Calls back to back for `seconds`: each call's duration."""
+    durations = []
+    end = time.perf_counter() + seconds
+    t = time.perf_counter()
+    while t < end:
+        fn(payload)
+        durations.append(time.perf_counter() - t)
+        t += durations[-1]
+    return durations
+
+
+def spinner_progress(fn, payload: bytes, seconds: float = 0.3, reps: int = 3) -> dict:
+    """What a stream of calls and a busy pure-Python thread cost each other,
+    at the default switch interval. Each repetition runs the counting loop
+    alone, the calls alone, then both, `seconds` each. progress = the loop's
+    rate beside the calls over its rate alone (1.0: the calls never kept it
+    waiting); call_beside against call_alone is what getting the lock back
+    from the busy thread adds to each call."""
+    alone, beside, calls_alone, calls_beside = [], [], [], []
+    for _ in range(reps):
+        alone.append(_spinning(partial(time.sleep, seconds)))
+        calls_alone += _stream(fn, payload, seconds)
+        beside.append(_spinning(lambda: calls_beside.extend(_stream(fn, payload, seconds))))
+    return {"progress": statistics.median(beside) / statistics.median(alone),
+            "call_alone": statistics.median(calls_alone),
+            "call_beside": statistics.median(calls_beside)}
+
+
+def lock_held(fn, payload: bytes, calls: int) -> dict:
+    """An upper bound of the time each call holds the interpreter lock, seen
+    from a spinner thread as tests/python/test_threads.py sees it. With a
+    switch interval longer than the run the interpreter never takes the lock
+    from a thread, so the spinner stamps the time only while the call has
+    given the lock up, and it gives the lock back after each stamp so that
+    the call can finish. Held = (first stamp inside the call - its start) +
+    (its end - last stamp inside), the whole call where nothing was stamped;
+    the bound includes the hand-overs and up to ~1,000 loop iterations."""
+    stamps, running, windows = [], [True], []
+
+    def spin():
+        while running[0]:
+            for _ in range(1_000):
+                pass
+            stamps.append(time.perf_counter())
+            time.sleep(0)
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(30.0)
+    spinner = threading.Thread(target=spin)
+    try:
+        spinner.start()
+        for _ in range(calls):
+            start = time.perf_counter()
+            fn(payload)
+            windows.append((start, time.perf_counter()))
+    finally:
+        running[0] = False
+        spinner.join()
+        sys.setswitchinterval(interval)
+    held = []
+    for start, end in windows:
+        first, after = bisect.bisect_right(stamps, start), bisect.bisect_left(stamps, end)
+        held.append(stamps[first] - start + end - stamps[after - 1] if first < after else end - start)
+    return {"calls": calls, "held": statistics.median(held),
+            "call": statistics.median(end - start for start, end in windows)}
+
+
+def memory_growth(impl: str, path: Path, previous: str | None = None) -> dict:
+    """Peak resident memory growth of one call, in a fresh interpreter;
+    `previous` is the extension file of the previous build."""
     env = dict(os.environ)
     if vornel_codec is not None:
         env["PYTHONPATH"] = os.pathsep.join(
             [str(Path(vornel_codec.__file__).parent)] + env.get("PYTHONPATH", "").split(os.pathsep))
-    proc = subprocess.run([sys.executable, str(HERE / "memory_probe.py"), impl, str(path)],
-                          capture_output=True, text=True, env=env, timeout=600)
+    args = [sys.executable, str(HERE / "memory_probe.py"), impl, str(path)]
+    if previous:
+        args += ["--previous", previous]
+    proc = subprocess.run(args, capture_output=True, text=True, env=env, timeout=600)
     if proc.returncode != 0:
         return {"error": (proc.stderr.strip().splitlines() or ["failed"])[-1]}
     return json.loads(proc.stdout)
@@ -427,7 +555,7 @@ def real_world_files(data_dir: Path) -> list[Path]:
 # --------------------------------------------------------------------------
 # Report
 
-def machine() -> dict:
+def machine(previous: str | None = None) -> dict:
     model = "unknown"
     try:
         for line in open("/proc/cpuinfo", encoding="utf-8"):
@@ -458,6 +586,7 @@ def machine() -> dict:
         "ujson": ujson.__version__,
         "commit": commit,
         "module": str(Path(vornel_codec.__file__).resolve()) if vornel_codec is not None else None,
+        "previous": str(Path(previous).resolve()) if previous else None,
         "date": datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC"),
         "loadavg_start": open("/proc/loadavg").read().split()[:3] if os.path.exists("/proc/loadavg") else [],
     }
@@ -469,6 +598,10 @@ def _fmt(x, digits=0):
     return f"{x:,.{digits}f}"
 
 
+def _times(x, digits=2):
+    return "–" if x is None else f"{x:,.{digits}f}×"
+
+
 def write_markdown(res: dict, path: Path) -> None:
     m = res["machine"]
     L = []
@@ -476,7 +609,9 @@ def write_markdown(res: dict, path: Path) -> None:
     L.append("")
     L.append("`vornel_codec.columnarize` against the same transform written in Python over "
              "the standard `json` module, orjson, msgspec and ujson, and against each "
-             "library's bare `dumps(loads(x))`. Produced by `bench/compare.py`"
+             "library's bare `dumps(loads(x))`"
+             + (", beside the previous build's columnarize" if m.get("previous") else "")
+             + ". Produced by `bench/compare.py`"
              + (" (quick mode)" if res["options"]["quick"] else "") + "; the chart by "
              "`bench/plot_benchmarks.py` from `benchmarks.json`.")
     L.append("")
@@ -489,13 +624,15 @@ def write_markdown(res: dict, path: Path) -> None:
              f"orjson {m['orjson']}, msgspec {m['msgspec']}, ujson {m['ujson']}")
     if m.get("module"):
         L.append(f"- module: `{m['module']}`")
+    if m.get("previous"):
+        L.append(f"- previous: `{m['previous']}`")
     L.append(f"- commit {m['commit']}, {m['date']}; load average at start "
              f"{' '.join(m['loadavg_start'])}, at end {' '.join(m.get('loadavg_end', []))}")
     L.append(f"- {res['options']['reps']} interleaved repetitions, median; each sample at "
              f"least {res['options']['min_sample'] * 1000:.0f} ms of repeated calls; where one call "
              f"takes over 0.5 s, 3 single calls, the first of them the calibration run")
     L.append("")
-    L.append("Run it: `.deps/python3.15/usr/bin/python3.15 bench/compare.py` "
+    L.append("Run it: `.deps/python3.15/usr/bin/python3.15 bench/compare.py --previous PATH` "
              "(`--quick` for a one-minute pass), then "
              "`/usr/bin/python3 bench/plot_benchmarks.py docs/benchmarks.json docs/benchmarks.png`.")
     L.append("")
@@ -504,15 +641,19 @@ def write_markdown(res: dict, path: Path) -> None:
     peers = [n for n in impls if n in PEERS]
     floors = [n for n in impls if n in FLOORS]
     has_col = COLUMNARIZE in impls
+    engines = [n for n in (PREVIOUS, COLUMNARIZE) if n in impls]
     L.append("## Throughput")
     L.append("")
     L.append("MB/s of input (10^6 bytes per second), median. \"× peer\" is columnarize over "
              "the fastest Python transform of the same run; \"× floor\" is columnarize over "
-             "the fastest bare `dumps(loads(x))`; the fastest peer and floor are in bold. "
+             "the fastest bare `dumps(loads(x))`"
+             + ("; \"× previous\" is columnarize over the previous build" if PREVIOUS in impls else "")
+             + "; the fastest peer and floor are in bold. "
              "The real-world files are every `*.rows.json` and every file whose top level is an "
              "array of objects in the shared real-world data directory.")
     L.append("")
-    head = ["payload", "rows", "MB"] + peers + ([COLUMNARIZE, "× peer", "× floor"] if has_col else []) + floors
+    ratios = (["× previous"] if PREVIOUS in impls and has_col else []) + (["× peer", "× floor"] if has_col else [])
+    head = ["payload", "rows", "MB"] + peers + engines + ratios + floors
     for kind, title in (("generated", "Generated payloads"), ("real-world", "Real-world files")):
         entries = [r for r in res["throughput"] if r.get("kind") == kind]
         if not entries:
@@ -531,10 +672,11 @@ def write_markdown(res: dict, path: Path) -> None:
             best_peer = max(mbs[n] for n in peers)
             best_floor = max(mbs[n] for n in floors)
             cells += [("**" + _fmt(mbs[n]) + "**") if mbs[n] == best_peer else _fmt(mbs[n]) for n in peers]
+            cells += [_fmt(mbs[PREVIOUS])] if PREVIOUS in engines else []
             if has_col:
-                cells += ["**" + _fmt(mbs.get(COLUMNARIZE)) + "**",
-                          _fmt(r.get("x_peer"), 2) + "×" if r.get("x_peer") else "–",
-                          _fmt(r.get("x_floor"), 2) + "×" if r.get("x_floor") else "–"]
+                cells += ["**" + _fmt(mbs.get(COLUMNARIZE)) + "**"]
+                cells += [_times(r.get("x_previous"))] if PREVIOUS in impls else []
+                cells += [_times(r.get("x_peer")), _times(r.get("x_floor"))]
             cells += [("**" + _fmt(mbs[n]) + "**") if mbs[n] == best_floor else _fmt(mbs[n]) for n in floors]
             L.append("| " + " | ".join(cells) + " |")
         L.append("")
@@ -548,12 +690,46 @@ def write_markdown(res: dict, path: Path) -> None:
                  "`hashlib.sha256` over the same bytes, which runs without the interpreter lock: "
                  "below 2.0 it shows how much of the second core the machine actually gave.")
         L.append("")
-        L.append("| payload | columnarize | best peer | best peer speedup | control |")
-        L.append("|---|---:|---|---:|---:|")
+        L.append("| payload | " + " | ".join(engines) + " | best peer | best peer speedup | control |")
+        L.append("|---|" + "---:|" * len(engines) + "---|---:|---:|")
         for t in res["threads"]:
-            col = t.get(COLUMNARIZE)
-            L.append(f"| {t['name']} | {_fmt(col['speedup'], 2) + '×' if col else '–'} | {t['peer']} | "
-                     f"{_fmt(t['peer_result']['speedup'], 2)}× | {_fmt(t['control']['speedup'], 2)}× |")
+            L.append(f"| {t['name']} | " + "".join(_times(t[n]["speedup"]) + " | " for n in engines)
+                     + f"{t['peer']} | {_times(t['peer_result']['speedup'])} | {_times(t['control']['speedup'])} |")
+        L.append("")
+
+    if res.get("lock"):
+        L.append("## The interpreter lock")
+        L.append("")
+        L.append(f"On the {res['lock'][0]['rows']:,}-row payloads. Progress: a pure-Python thread counting "
+                 "beside a stream of back-to-back calls, at the default switch interval, against the same "
+                 "thread alone (100% means the calls never kept it waiting; the best peer transform holds "
+                 "the lock throughout, for contrast). The control is `hashlib.sha256` over the same bytes, "
+                 "which gives the lock up for the whole digest: below 100% it shows what the machine took.")
+        L.append("")
+        L.append("| payload | " + " | ".join(engines) + " | best peer | best peer progress | control |")
+        L.append("|---|" + "---:|" * len(engines) + "---|---:|---:|")
+        for lk in res["lock"]:
+            sp = lk["spinner"]
+            L.append(f"| {lk['name']} | " + "".join(f"{sp[n]['progress']:.0%} | " for n in engines)
+                     + f"{lk['peer']} | {sp[lk['peer']]['progress']:.0%} | {sp['control']['progress']:.0%} |")
+        L.append("")
+        L.append("Per call, median: the time the call holds the lock, seen from a spinner thread with the "
+                 "switch interval at 30 s (the start until the spinner's first time stamp inside the call, "
+                 "plus the last stamp until the end; an upper bound, as it includes the hand-overs), beside "
+                 "the call's own time in that run; and the call's time with a busy pure-Python thread beside "
+                 "it (default switch interval) against alone, the difference being what getting the lock "
+                 "back costs.")
+        L.append("")
+        L.append("| payload | " + " | ".join(f"{n} held µs | call µs | alone ms | beside busy ms" for n in engines)
+                 + " |")
+        L.append("|---|" + "---:|" * (4 * len(engines)))
+        for lk in res["lock"]:
+            cells = []
+            for n in engines:
+                held, sp = lk["held"][n], lk["spinner"][n]
+                cells += [_fmt(held["held"] * 1e6), _fmt(held["call"] * 1e6),
+                          _fmt(sp["call_alone"] * 1e3, 2), _fmt(sp["call_beside"] * 1e3, 2)]
+            L.append(f"| {lk['name']} | " + " | ".join(cells) + " |")
         L.append("")
 
     if res.get("memory"):
@@ -572,6 +748,23 @@ def write_markdown(res: dict, path: Path) -> None:
                 cells.append("–" if g is None else (g if isinstance(g, str) else f"{g:.1f}×"))
             L.append(f"| {mm['name']} | {mm['rows']:,} | {mm['bytes'] / 1e6:.1f} | " + " | ".join(cells) + " |")
         L.append("")
+        measured = [n for n in engines if any(n in mm["beyond_output"] for mm in res["memory"])]
+        if measured:
+            L.append("The same growth against the output, which the call must build: growth less the "
+                     "output's size, as a multiple of the input.")
+            L.append("")
+            L.append("| payload | input MB | output MB | "
+                     + " | ".join(f"{n} growth MB | beyond output" for n in measured) + " |")
+            L.append("|---|---:|---:|" + "---:|" * (2 * len(measured)))
+            for mm in res["memory"]:
+                out_mb = next((mm["raw"][n]["output"] / 1e6 for n in measured if n in mm["beyond_output"]), None)
+                cells = [f"{mm['bytes'] / 1e6:.1f}", _fmt(out_mb, 1)]
+                for n in measured:
+                    fits = n in mm["beyond_output"]
+                    cells += [_fmt(mm["raw"][n]["growth"] / 1e6 if fits else None, 1),
+                              _times(mm["beyond_output"].get(n), 1)]
+                L.append(f"| {mm['name']} | " + " | ".join(cells) + " |")
+            L.append("")
 
     for key, title in (("targets", "Against the targets"), ("notes", "Notes")):
         if res.get(key):
@@ -579,29 +772,53 @@ def write_markdown(res: dict, path: Path) -> None:
     path.write_text("\n".join(L), encoding="utf-8")
 
 
+def _reaching(entries: list, value, threshold: float) -> tuple:
+    """How many entries reach the threshold, and the lowest entry."""
+    return sum(value(e) >= threshold for e in entries), min(entries, key=value)
+
+
 def targets(res: dict) -> list[str]:
     """Where columnarize stands against its goals (printed, never asserted)."""
     out = []
     rows = [r for r in res["throughput"] if "x_peer" in r]
     if rows:
-        worst_p = min(rows, key=lambda r: r["x_peer"])
-        worst_f = min(rows, key=lambda r: r["x_floor"])
-        n_p = sum(r["x_peer"] >= 5 for r in rows)
-        n_f = sum(r["x_floor"] >= 2 for r in rows)
+        n_p, worst_p = _reaching(rows, itemgetter("x_peer"), 5)
+        n_f, worst_f = _reaching(rows, itemgetter("x_floor"), 2)
         out.append(f"at least 5× the fastest peer transform: {n_p} of {len(rows)} payloads "
                    f"(lowest {worst_p['x_peer']:.2f}× on {worst_p['name']} {worst_p['rows']:,} rows)")
         out.append(f"at least 2× the fastest bare floor: {n_f} of {len(rows)} payloads "
                    f"(lowest {worst_f['x_floor']:.2f}× on {worst_f['name']} {worst_f['rows']:,} rows)")
     th = [t for t in res.get("threads", []) if t.get(COLUMNARIZE)]
     if th:
-        lo = min(th, key=lambda t: t[COLUMNARIZE]["speedup"])
-        out.append(f"two threads at least 1.8× one thread: {sum(t[COLUMNARIZE]['speedup'] >= 1.8 for t in th)} "
-                   f"of {len(th)} shapes (lowest {lo[COLUMNARIZE]['speedup']:.2f}× on {lo['name']})")
-    mem = [mm for mm in res.get("memory", []) if isinstance(mm["growth"].get(COLUMNARIZE), float)]
+        n, lo = _reaching(th, lambda t: t[COLUMNARIZE]["speedup"], 1.9)
+        out.append(f"two threads at least 1.9× one thread: {n} of {len(th)} shapes "
+                   f"(lowest {lo[COLUMNARIZE]['speedup']:.2f}× on {lo['name']}, "
+                   f"where the sha256 control reached {lo['control']['speedup']:.2f}×)")
+    lock = [lk for lk in res.get("lock", []) if COLUMNARIZE in lk["spinner"]]
+    if lock:
+        n, lo = _reaching(lock, lambda lk: lk["spinner"][COLUMNARIZE]["progress"], 0.9)
+        contrast = [f"{m} {lo['spinner'][m]['progress']:.0%}" for m in (PREVIOUS, lo["peer"], "control")
+                    if m in lo["spinner"]]
+        out.append(f"a pure-Python thread beside a stream of calls keeps at least 90% of its progress: "
+                   f"{n} of {len(lock)} shapes (lowest {lo['spinner'][COLUMNARIZE]['progress']:.0%} on "
+                   f"{lo['name']}; there {', '.join(contrast)})")
+        for engine in (COLUMNARIZE, PREVIOUS):
+            if engine not in lock[0]["held"]:
+                continue
+            hi = max(lock, key=lambda lk: lk["held"][engine]["held"])
+            worst = max(lock, key=lambda lk: lk["spinner"][engine]["call_beside"] - lk["spinner"][engine]["call_alone"])
+            held, sp = hi["held"][engine], worst["spinner"][engine]
+            out.append(f"{engine}, lock held per call (median, an upper bound): at most {held['held'] * 1e6:,.0f} µs "
+                       f"of a {held['call'] * 1e6:,.0f} µs call, on {hi['name']}; getting the lock back from a "
+                       f"busy thread: at most {(sp['call_beside'] - sp['call_alone']) * 1e3:.2f} ms more per call "
+                       f"({sp['call_alone'] * 1e3:.2f} ms alone, {sp['call_beside'] * 1e3:.2f} ms beside it, "
+                       f"on {worst['name']})")
+    mem = [mm for mm in res.get("memory", []) if COLUMNARIZE in mm["beyond_output"]]
     if mem:
-        hi = max(mem, key=lambda mm: mm["growth"][COLUMNARIZE])
-        out.append(f"peak memory growth at most 3× the input: {sum(mm['growth'][COLUMNARIZE] <= 3 for mm in mem)} "
-                   f"of {len(mem)} shapes (highest {hi['growth'][COLUMNARIZE]:.2f}× on {hi['name']})")
+        hi = max(mem, key=lambda mm: mm["beyond_output"][COLUMNARIZE])
+        out.append(f"peak memory growth of one {hi['rows']:,}-row call at most the output plus 1× the input: "
+                   f"{sum(mm['beyond_output'][COLUMNARIZE] <= 1 for mm in mem)} of {len(mem)} shapes "
+                   f"(highest: output plus {hi['beyond_output'][COLUMNARIZE]:.2f}× the input on {hi['name']})")
     return out
 
 
@@ -609,22 +826,30 @@ def targets(res: dict) -> list[str]:
 
 def main(argv=None) -> int:
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    ap.add_argument("--quick", action="store_true", help="about one minute: fewer sizes and repetitions")
-    ap.add_argument("--rows", help="comma-separated row counts (default 1000,10000,100000; quick 1000,10000)")
+    ap.add_argument("--quick", action="store_true",
+                    help="about one minute: fewer sizes and repetitions, shorter samples")
+    ap.add_argument("--rows", help="comma-separated row counts for throughput; threads and the lock use "
+                                   "10,000 or the middle one (default 100,1000,10000; quick 100,1000)")
+    ap.add_argument("--memory-rows", type=int,
+                    help="rows of the payloads whose peak memory is measured (default 100000; quick 10000)")
     ap.add_argument("--shapes", default=",".join(payloads.SHAPES))
     ap.add_argument("--reps", type=int, help="interleaved repetitions (default 5; quick 3)")
     ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--previous", metavar="PATH",
+                    help="another build's extension file (say, built from an older commit), measured as previous")
     ap.add_argument("--data-dir", default=str(ROOT.parent / "shared" / "data" / "real-world"),
                     help="directory of real-world JSON files")
     ap.add_argument("--no-real", action="store_true", help="skip the real-world files")
     ap.add_argument("--no-threads", action="store_true")
+    ap.add_argument("--no-lock", action="store_true", help="skip the interpreter-lock figures")
     ap.add_argument("--no-memory", action="store_true")
     ap.add_argument("--out", default=str(ROOT / "docs"), help="directory for benchmarks.md and benchmarks.json")
     a = ap.parse_args(argv)
 
     quick = a.quick
-    sizes = [int(x) for x in (a.rows or ("1000,10000" if quick else "1000,10000,100000")).split(",")]
+    sizes = [int(x) for x in (a.rows or ("100,1000" if quick else "100,1000,10000")).split(",")]
     thread_rows = 10000 if 10000 in sizes else sorted(sizes)[len(sizes) // 2]
+    memory_rows = a.memory_rows or (10000 if quick else 100000)
     shapes = [s for s in a.shapes.split(",") if s]
     reps = a.reps or (3 if quick else 5)
     min_sample = 0.01 if quick else 0.05
@@ -639,11 +864,14 @@ def main(argv=None) -> int:
     if vornel_codec is None:
         say(f"vornel_codec is not importable ({VORNEL_IMPORT_ERROR}); measuring the peers only")
         notes.append("vornel_codec could not be imported: peers only, checked against the json peer")
+    previous = load_previous(a.previous) if a.previous else None
 
-    impls = implementations()
-    res = {"machine": machine(), "options": {"quick": quick, "rows": sizes, "shapes": shapes,
-                                             "reps": reps, "min_sample": min_sample, "seed": a.seed},
-           "implementations": list(impls), "throughput": [], "threads": [], "memory": []}
+    impls = implementations(previous)
+    engines = [n for n in (COLUMNARIZE, PREVIOUS) if n in impls]
+    res = {"machine": machine(a.previous), "options": {"quick": quick, "rows": sizes, "shapes": shapes,
+                                                       "reps": reps, "min_sample": min_sample, "seed": a.seed,
+                                                       "memory_rows": memory_rows},
+           "implementations": list(impls), "throughput": [], "threads": [], "lock": [], "memory": []}
     say(f"{res['machine']['cpu']}, {res['machine']['cores']} cores, Python {res['machine']['python']}")
 
     # 1. Equal output on integer-only payloads of every shape, before timing.
@@ -666,14 +894,17 @@ def main(argv=None) -> int:
         outputs = {}
         try:
             for impl, fn in impls.items():
-                if impl in PEERS or impl == COLUMNARIZE:
+                if impl in PEERS or impl in engines:
                     outputs[impl] = fn(payload)
         except Exception as exc:  # noqa: BLE001 - shown in the table
             entry["error"] = f"{impl} raised {type(exc).__name__}: {exc}"
             say(f"{name:>34} {rows:>7}: {entry['error']}")
             res["throughput"].append(entry)
             return
-        for p in loose_check(payload, outputs, f"{name} {rows} rows"):
+        found = loose_check(payload, outputs, f"{name} {rows} rows")
+        if len(engines) == 2 and outputs[PREVIOUS] != outputs[COLUMNARIZE]:
+            found.append(f"{name} {rows} rows: previous's output differs from columnarize's")
+        for p in found:
             notes.append(p)
             say("note:", p)
         del outputs
@@ -690,21 +921,30 @@ def main(argv=None) -> int:
             entry["x_peer"] = mbs[COLUMNARIZE] / mbs[best_peer]
             entry["x_floor"] = mbs[COLUMNARIZE] / mbs[best_floor]
             line += f"  x_peer={entry['x_peer']:.2f} x_floor={entry['x_floor']:.2f}"
+            if PREVIOUS in mbs:
+                entry["x_previous"] = mbs[COLUMNARIZE] / mbs[PREVIOUS]
+                line += f" x_previous={entry['x_previous']:.2f}"
         say(line)
         res["throughput"].append(entry)
 
     tmp = Path(tempfile.mkdtemp(prefix="vornel-bench-"))
-    largest = {}
+    memory_files = {}
+
+    def keep_for_memory(shape: str, payload: bytes) -> None:
+        path = tmp / f"{shape}-{memory_rows}.json"
+        path.write_bytes(payload)
+        memory_files[shape] = (path, len(payload))
+
+    threads_or_lock = not (a.no_threads and a.no_lock)
+    thread_payloads = {}
     for shape in shapes:
         for n in sizes:
             p = payloads.make(shape, n, seed=a.seed)
             bench_one(shape, n, p, "generated")
-            if n == max(sizes):
-                path = tmp / f"{shape}-{n}.json"
-                path.write_bytes(p)
-                largest[shape] = (n, path, len(p))
-            if n == thread_rows and not a.no_threads:
-                res.setdefault("_tpay", {})[shape] = p
+            if n == memory_rows and not a.no_memory:
+                keep_for_memory(shape, p)
+            if n == thread_rows and threads_or_lock:
+                thread_payloads[shape] = p
             del p
             gc.collect()
 
@@ -720,46 +960,64 @@ def main(argv=None) -> int:
                 nrows = 0
             bench_one(path.name, nrows, p, "real-world")
 
-    # 3. Threads, on the 10,000-row payloads (or the middle size asked for).
-    tpay = res.pop("_tpay", {})
-    for shape, p in tpay.items():
+    # 3. Threads and the interpreter lock, on the 10,000-row payloads (or the
+    # middle size asked for).
+    for shape, p in thread_payloads.items():
         ent = next(e for e in res["throughput"] if e["name"] == shape and e["rows"] == thread_rows)
         if "error" in ent:
             continue
-        target = 0.05 if quick else 0.3
-        treps = 3
-        fns = {}
-        if COLUMNARIZE in impls:
-            fns[COLUMNARIZE] = impls[COLUMNARIZE]
-        fns[ent["best_peer"]] = impls[ent["best_peer"]]
-        fns["control"] = sha256_control
-        r = thread_speedups(fns, p, target, treps)
-        t = {"name": shape, "rows": thread_rows, "peer": ent["best_peer"], "peer_result": r[ent["best_peer"]],
-             "control": r["control"]}
-        if COLUMNARIZE in r:
-            t[COLUMNARIZE] = r[COLUMNARIZE]
-        say(f"threads {shape:>12}: " + (f"columnarize {t[COLUMNARIZE]['speedup']:.2f}x  " if COLUMNARIZE in t else "")
-            + f"{t['peer']} {t['peer_result']['speedup']:.2f}x  control {t['control']['speedup']:.2f}x")
-        res["threads"].append(t)
-    del tpay
+        peer = ent["best_peer"]
+        if not a.no_threads:
+            fns = {n: impls[n] for n in engines}
+            fns[peer] = impls[peer]
+            fns["control"] = sha256_control
+            r = thread_speedups(fns, p, 0.05 if quick else 0.3, 3)
+            t = {"name": shape, "rows": thread_rows, "peer": peer, "peer_result": r[peer], "control": r["control"]}
+            t.update((n, r[n]) for n in engines)
+            say(f"threads {shape:>12}: " + "".join(f"{n} {t[n]['speedup']:.2f}x  " for n in engines)
+                + f"{peer} {t['peer_result']['speedup']:.2f}x  control {t['control']['speedup']:.2f}x")
+            res["threads"].append(t)
+        if not a.no_lock and engines:
+            lk = {"name": shape, "rows": thread_rows, "peer": peer, "spinner": {}, "held": {}}
+            contenders = {n: impls[n] for n in engines + [peer]}
+            contenders["control"] = sha256_control
+            for n, fn in contenders.items():
+                lk["spinner"][n] = spinner_progress(fn, p, 0.1 if quick else 0.3, 2 if quick else 3)
+            for n in engines:
+                calls = min(200, max(5, math.ceil((0.1 if quick else 0.5) / ent["seconds"][n])))
+                lk["held"][n] = lock_held(impls[n], p, calls)
+            say(f"lock {shape:>12}: " + "  ".join(
+                f"{n} progress {lk['spinner'][n]['progress']:.0%}" for n in lk["spinner"]) + "  " + "  ".join(
+                f"{n} held {lk['held'][n]['held'] * 1e6:.0f} of {lk['held'][n]['call'] * 1e6:.0f} us, "
+                f"{lk['spinner'][n]['call_alone'] * 1e3:.2f} -> {lk['spinner'][n]['call_beside'] * 1e3:.2f} ms "
+                "beside a busy thread" for n in engines))
+            res["lock"].append(lk)
+    del thread_payloads
 
-    # 4. Peak memory of one call on the largest payloads, fresh process each.
+    # 4. Peak memory of one call, fresh process each.
     if not a.no_memory:
         # Peak memory does not depend on timing, so two probes run at once.
         from concurrent.futures import ThreadPoolExecutor
-        jobs = [(shape, impl) for shape in largest for impl in impls]
-        with ThreadPoolExecutor(max_workers=2) as pool:
-            done = dict(zip(jobs, pool.map(lambda j: memory_growth(j[1], largest[j[0]][1]), jobs)))
-        for shape, (n, path, size) in largest.items():
-            mm = {"name": shape, "rows": n, "bytes": size, "growth": {}, "raw": {}}
-            for impl in impls:
-                r = done[(shape, impl)]
-                mm["raw"][impl] = r
-                mm["growth"][impl] = r["growth"] / size if "growth" in r else r.get("error", "error")
-            say(f"memory {shape:>12} {n} rows {size / 1e6:.1f} MB: " + " ".join(
+        for shape in shapes:
+            if shape not in memory_files:
+                keep_for_memory(shape, payloads.make(shape, memory_rows, seed=a.seed))
+                gc.collect()
+            path, size = memory_files[shape]
+            with ThreadPoolExecutor(max_workers=2) as pool:
+                probes = dict(zip(impls, pool.map(lambda impl: memory_growth(impl, path, a.previous), impls)))
+            path.unlink()
+            mm = {"name": shape, "rows": memory_rows, "bytes": size, "growth": {}, "beyond_output": {},
+                  "raw": probes}
+            for impl, r in probes.items():
+                if "growth" in r:
+                    mm["growth"][impl] = r["growth"] / size
+                    mm["beyond_output"][impl] = (r["growth"] - r["output"]) / size
+                else:
+                    mm["growth"][impl] = r.get("error", "error")
+            say(f"memory {shape:>12} {memory_rows} rows {size / 1e6:.1f} MB: " + " ".join(
                 f"{k}={v:.1f}x" if isinstance(v, float) else f"{k}=({v})" for k, v in mm["growth"].items()))
             res["memory"].append(mm)
-    for _, path, _ in largest.values():
+    for path, _ in memory_files.values():
         path.unlink(missing_ok=True)
     tmp.rmdir()
 

@@ -1,11 +1,12 @@
 """Peak resident memory growth of one call, measured in this fresh process.
 
-    python3.15 bench/memory_probe.py IMPLEMENTATION PAYLOAD_FILE
+    python3.15 bench/memory_probe.py IMPLEMENTATION PAYLOAD_FILE [--previous EXTENSION_FILE]
 
 IMPLEMENTATION is a name from bench/compare.py (json, orjson, msgspec, ujson,
-columnarize, "orjson floor", ...). Prints one JSON object:
+columnarize, "orjson floor", ...; "previous" with --previous naming the other
+build's extension file). Prints one JSON object:
 
-    {"input": bytes, "rss_before": bytes, "peak": bytes, "growth": bytes, "method": ...}
+    {"input": bytes, "output": bytes, "rss_before": bytes, "peak": bytes, "growth": bytes, "method": ...}
 
 Everything is imported and the payload read before the baseline; the kernel's
 peak counter (VmHWM) is then reset through /proc/self/clear_refs, so "growth"
@@ -16,6 +17,7 @@ the whole process (ru_maxrss) stands in, which can only overstate the growth.
 
 from __future__ import annotations
 
+import argparse
 import gc
 import json
 import resource
@@ -36,9 +38,14 @@ def _status(field: str) -> int:
 
 
 def main() -> int:
-    impl, path = sys.argv[1], sys.argv[2]
-    fn = compare.implementations()[impl]
-    payload = Path(path).read_bytes()
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("implementation")
+    ap.add_argument("payload_file")
+    ap.add_argument("--previous", help="the previous build's extension file")
+    a = ap.parse_args()
+    previous = compare.load_previous(a.previous) if a.previous else None
+    fn = compare.implementations(previous)[a.implementation]
+    payload = Path(a.payload_file).read_bytes()
     gc.collect()
     try:
         with open("/proc/self/clear_refs", "w", encoding="ascii") as f:

@@ -11,9 +11,14 @@ Each shape imitates a kind of document that tools and APIs return:
     wide_sparse  200 possible member names, about 15 present in each row
     numeric      number-heavy rows: integers, floats, exponents, negatives
     strings      a few long text members per row
+    pydumps      the api rows as Python's json.dumps(rows) writes them by
+                 default: ", " and ": " between items, every non-ASCII
+                 character as a \\u escape
+    indented     the api rows indented by two spaces, non-ASCII kept as is
 
-``make(shape, rows, seed)`` returns the document as compact UTF-8 JSON bytes;
-the same arguments always give the same bytes. ``ints_only=True`` turns every
+``make(shape, rows, seed)`` returns the document as UTF-8 JSON bytes, compact
+but for the last two; the same arguments always give the same bytes, and
+pydumps and indented hold exactly the api rows. ``ints_only=True`` turns every
 float into an integer, which gives documents whose output can be compared
 across JSON libraries without depending on how each one formats floats.
 
@@ -26,7 +31,7 @@ import json
 import random
 import string
 
-SHAPES = ("api", "logs", "wide_sparse", "numeric", "strings")
+SHAPES = ("api", "logs", "wide_sparse", "numeric", "strings", "pydumps", "indented")
 
 _FIRST = ("Ada", "Björn", "Chloé", "Dmitri", "Eun-ji", "Farah", "Gustavo", "Hiro",
           "Ingrid", "José", "Kofi", "Léa", "Mateus", "Nadia", "Oğuz", "Priya",
@@ -236,6 +241,19 @@ _ROW_MAKERS = {
     "strings": _strings_row,
 }
 
+_COMPACT = {"separators": (",", ":"), "ensure_ascii": False}
+
+# Shapes that differ from another only in how the text is laid out, as tools
+# commonly write JSON: (the shape whose rows they hold, json.dumps options).
+_LAYOUTS = {
+    "pydumps": ("api", {}),
+    "indented": ("api", {"indent": 2, "ensure_ascii": False}),
+}
+
+
+def _layout(shape: str) -> tuple:
+    return _LAYOUTS.get(shape, (shape, _COMPACT))
+
 
 def integerize(value):
     """The same value with every float replaced by an integer near it."""
@@ -251,11 +269,12 @@ def integerize(value):
 
 def make_rows(shape: str, rows: int, seed: int = 1, ints_only: bool = False) -> list:
     """The rows of a payload as Python objects."""
+    rows_of, _ = _layout(shape)
     try:
-        maker = _ROW_MAKERS[shape]
+        maker = _ROW_MAKERS[rows_of]
     except KeyError:
         raise ValueError(f"unknown shape {shape!r}; expected one of {SHAPES}") from None
-    rng = random.Random(f"{shape}:{seed}")
+    rng = random.Random(f"{rows_of}:{seed}")
     out = [maker(rng, i) for i in range(rows)]
     if ints_only:
         out = [integerize(r) for r in out]
@@ -263,10 +282,10 @@ def make_rows(shape: str, rows: int, seed: int = 1, ints_only: bool = False) -> 
 
 
 def make(shape: str, rows: int, seed: int = 1, ints_only: bool = False) -> bytes:
-    """A payload as compact UTF-8 JSON bytes (same arguments, same bytes)."""
+    """A payload as UTF-8 JSON bytes (same arguments, same bytes)."""
     data = make_rows(shape, rows, seed, ints_only)
-    return json.dumps(data, separators=(",", ":"), ensure_ascii=False,
-                      allow_nan=False).encode("utf-8")
+    _, options = _layout(shape)
+    return json.dumps(data, allow_nan=False, **options).encode("utf-8")
 
 
 if __name__ == "__main__":

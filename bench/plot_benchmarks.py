@@ -25,6 +25,7 @@ STYLE = {
     "orjson": ("#4c72b0", ""),
     "msgspec": ("#55a868", ""),
     "ujson": ("#8172b2", ""),
+    "previous": ("#e8a33d", ""),
     "columnarize": ("#dd5327", ""),
     "json floor": ("#8c8c8c", "//"),
     "orjson floor": ("#4c72b0", "//"),
@@ -73,6 +74,8 @@ def _panel(ax, entries, impls, title):
     ax.set_title(title, fontsize=11)
     ax.grid(axis="y", which="both", alpha=0.3)
     ax.set_xlim(-0.6, len(groups) - 0.4)
+    # room above the tallest bar for the legend, which sits inside the panel
+    ax.set_ylim(top=3 * max(_value(g, impl) for g in groups for impl in impls))
 
 
 def main(argv):
@@ -80,7 +83,7 @@ def main(argv):
     dst = Path(argv[2]) if len(argv) > 2 else src.with_suffix(".png")
     res = json.loads(src.read_text(encoding="utf-8"))
     impls = res["implementations"]
-    order = [n for n in ("json", "ujson", "orjson", "msgspec", "columnarize") if n in impls] + \
+    order = [n for n in ("json", "ujson", "orjson", "msgspec", "previous", "columnarize") if n in impls] + \
             [n for n in impls if n.endswith("floor")]
     gen = [e for e in res["throughput"] if e.get("kind") == "generated"]
     sizes = sorted({e["rows"] for e in gen})
@@ -99,7 +102,8 @@ def main(argv):
         _panel(ax, entries, impls_here, title)
         ax.legend(ncol=len(impls_here), fontsize=8, loc="upper left")
     m = res["machine"]
-    fig.suptitle(f"columnarize vs Python transforms (solid) and bare dumps(loads(x)) floors (hatched) — "
+    beside = " and the previous build" if "previous" in impls else ""
+    fig.suptitle(f"columnarize{beside} vs Python transforms (solid) and bare dumps(loads(x)) floors (hatched) — "
                  f"{m['cpu']}, {m['cores']} cores, CPython {m['python']}, {m['date']}", fontsize=10, y=0.995)
     fig.tight_layout()
     fig.savefig(dst, dpi=90)
