@@ -29,7 +29,9 @@ static_assert(sizeof(Cell) == 16);
 // the peak is one block above the cells held.
 class CellStore {
  public:
-  static constexpr size_t kBlockShift = 14;  // 16,384 cells, 256 KiB a block
+  // 4,096 cells, 64 KiB a block: below the allocator's threshold for
+  // mapping memory afresh, so small payloads reuse memory it already holds.
+  static constexpr size_t kBlockShift = 12;
   static constexpr size_t kBlockSize = size_t{1} << kBlockShift;
 
   size_t size() const noexcept { return size_; }

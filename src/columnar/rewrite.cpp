@@ -69,19 +69,28 @@ void decode_string_content(std::string_view content, std::string& out) {
   }
 }
 
-uint64_t rewrite_string(std::string_view text, json::ByteBuffer& out) {
-  std::string decoded;
-  decode_string_content(text.substr(1, text.size() - 2), decoded);
-  const uint64_t at = out.size();
-  json::serialize_str(decoded, out);
+void Rewriter::append_string(std::string_view text) {
+  decoded_.clear();
+  decode_string_content(text.substr(1, text.size() - 2), decoded_);
+  json::serialize_str(decoded_, out_);
+}
+
+uint64_t Rewriter::string(std::string_view text) {
+  const uint64_t at = out_.size();
+  append_string(text);
   return at;
 }
 
-uint64_t rewrite_number(double value, std::string_view text, json::ByteBuffer& out) {
-  out.append(reinterpret_cast<const char*>(&value), sizeof value);
-  const uint64_t at = out.size();
-  out.append(text);
+uint64_t Rewriter::number(double value, std::string_view text) {
+  out_.append(reinterpret_cast<const char*>(&value), sizeof value);
+  const uint64_t at = out_.size();
+  out_.append(text);
   return at;
+}
+
+std::vector<std::pair<size_t, size_t>>& Rewriter::key_spans_at(size_t depth) {
+  if (depth >= key_spans_.size()) key_spans_.resize(depth + 1);
+  return key_spans_[depth];
 }
 
 namespace {
@@ -91,10 +100,12 @@ namespace {
 // differs are rewritten; the rest is copied. An object with a repeated key
 // goes through the document model, which keeps the key's first position and
 // its last value.
+}  // namespace
+
 class Canonicalizer {
  public:
-  Canonicalizer(std::string_view text, json::ByteBuffer& out) noexcept
-      : text_(text), p_(text.data()), end_(text.data() + text.size()), out_(out) {}
+  Canonicalizer(std::string_view text, Rewriter& rewriter) noexcept
+      : text_(text), p_(text.data()), end_(text.data() + text.size()), rewriter_(rewriter), out_(rewriter.out_) {}
 
   void value() {
     skip_whitespace();
@@ -147,7 +158,7 @@ class Canonicalizer {
     if (in_writer_form) {
       out_.append(text);
     } else {
-      rewrite_string(text, out_);
+      rewriter_.append_string(text);
     }
     p_ = q + 1;
   }
@@ -206,17 +217,17 @@ class Canonicalizer {
   void object() {
     const char* const source = p_;
     const size_t start = out_.size();
-    std::vector<std::string_view> keys;
+    std::vector<std::pair<size_t, size_t>>& keys = rewriter_.key_spans_at(depth_++);
+    keys.clear();
     out_.push_back('{');
     ++p_;
     skip_whitespace();
-    std::vector<std::pair<size_t, size_t>> key_spans;  // in out_, which may move
     if (*p_ != '}') {
       for (;;) {
         skip_whitespace();
         const size_t key_start = out_.size();
         string();
-        key_spans.emplace_back(key_start, out_.size() - key_start);
+        keys.emplace_back(key_start, out_.size() - key_start);
         skip_whitespace();
         out_.push_back(':');
         ++p_;
@@ -229,10 +240,8 @@ class Canonicalizer {
     }
     out_.push_back('}');
     ++p_;
-    // Keys in the writer's form are equal exactly when their texts are.
-    for (const auto& [at, length] : key_spans) keys.emplace_back(out_.data() + at, length);
-    std::sort(keys.begin(), keys.end());
-    if (std::adjacent_find(keys.begin(), keys.end()) == keys.end()) return;
+    --depth_;
+    if (!has_repeated_key(keys)) return;
     out_.truncate(start);
     memory::Arena arena(static_cast<size_t>(p_ - source));
     const std::optional<json::Value> decoded =
@@ -241,19 +250,39 @@ class Canonicalizer {
     json::write_value(*decoded, out_);
   }
 
+  // Keys in the writer's form are equal exactly when their texts are. Few
+  // keys are compared pairwise; many are sorted.
+  bool has_repeated_key(std::vector<std::pair<size_t, size_t>>& keys) const {
+    const auto text = [this](const std::pair<size_t, size_t>& key) {
+      return std::string_view(out_.data() + key.first, key.second);
+    };
+    constexpr size_t kPairwiseLimit = 8;
+    if (keys.size() <= kPairwiseLimit) {
+      for (size_t i = 1; i < keys.size(); ++i) {
+        for (size_t j = 0; j < i; ++j) {
+          if (text(keys[i]) == text(keys[j])) return true;
+        }
+      }
+      return false;
+    }
+    std::sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) { return text(a) < text(b); });
+    return std::adjacent_find(keys.begin(), keys.end(),
+                              [&](const auto& a, const auto& b) { return text(a) == text(b); }) != keys.end();
+  }
+
   static bool is_digit(char c) noexcept { return static_cast<unsigned char>(c - '0') <= 9; }
 
   const std::string_view text_;
   const char* p_;
   const char* const end_;
+  Rewriter& rewriter_;
   json::ByteBuffer& out_;
+  size_t depth_ = 0;
 };
 
-}  // namespace
-
-uint64_t rewrite_container(std::string_view text, json::ByteBuffer& out) {
-  const uint64_t at = out.size();
-  Canonicalizer(text, out).value();
+uint64_t Rewriter::container(std::string_view text) {
+  const uint64_t at = out_.size();
+  Canonicalizer(text, *this).value();
   return at;
 }
 

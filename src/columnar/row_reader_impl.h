@@ -38,7 +38,11 @@ template <class Scan>
 class RowReader {
  public:
   explicit RowReader(PlanState& state)
-      : state_(state), begin_(state.payload.data()), p_(begin_), end_(begin_ + state.payload.size()) {}
+      : state_(state),
+        rewriter_(state.rewrites),
+        begin_(state.payload.data()),
+        p_(begin_),
+        end_(begin_ + state.payload.size()) {}
 
   bool read() {
     skip_whitespace();
@@ -83,17 +87,19 @@ class RowReader {
 
   static bool is_digit(char c) noexcept { return static_cast<unsigned char>(c - '0') <= 9; }
 
-  // Compact text has no whitespace between tokens: one test, and the scanner
-  // only for real runs.
+  // Compact text has no whitespace between tokens, and spaced text mostly a
+  // single space (", " and ": "): two tests, and the scanner only for real
+  // runs such as indentation.
   void skip_whitespace() noexcept {
+    if (p_ == end_ || !json::scan::is_whitespace(*p_)) return;
+    ++p_;
     if (p_ != end_ && json::scan::is_whitespace(*p_)) p_ = Scan::skip_whitespace(p_ + 1, end_);
   }
   // Inside a container, whitespace also means the container must be rewritten.
   void skip_whitespace_inside(bool& canonical) noexcept {
-    if (p_ != end_ && json::scan::is_whitespace(*p_)) {
-      canonical = false;
-      p_ = Scan::skip_whitespace(p_ + 1, end_);
-    }
+    const char* before = p_;
+    skip_whitespace();
+    canonical &= p_ == before;
   }
 
   bool closes_payload() {
@@ -203,11 +209,11 @@ class RowReader {
     const std::string_view text(value.begin, static_cast<size_t>(value.end - value.begin));
     switch (value.kind) {
       case Kind::string:
-        return rewrite_string(text, state_.rewrites);
+        return rewriter_.string(text);
       case Kind::number:
-        return rewrite_number(value.number, float_text(), state_.rewrites);
+        return rewriter_.number(value.number, float_text());
       default:
-        return rewrite_container(text, state_.rewrites);
+        return rewriter_.container(text);
     }
   }
 
@@ -488,6 +494,7 @@ class RowReader {
   }
 
   PlanState& state_;
+  Rewriter rewriter_;
   const char* const begin_;
   const char* p_;
   const char* const end_;
