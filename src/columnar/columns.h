@@ -2,6 +2,7 @@
 // lookup from a member's key to its column, and what the rows showed of each.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -34,6 +35,14 @@ struct Column {
   uint64_t text_bytes = 0;
   uint64_t reference_cell = kNoCell;
   bool all_match = true;
+
+  // Cells whose texts differ from the reference's but matched it (an object
+  // with its members in another order): a later cell with one of these
+  // texts matches without a closer look. Rows that shuffle a constant
+  // object's members have few distinct orders.
+  static constexpr size_t kMatchedTexts = 4;
+  std::array<uint64_t, kMatchedTexts> matched_cells{kNoCell, kNoCell, kNoCell, kNoCell};
+  uint8_t next_matched = 0;
 };
 
 // Columns in order of first appearance, found by name through an

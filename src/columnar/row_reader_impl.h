@@ -234,10 +234,21 @@ class RowReader {
       if (row == 0) {
         column.reference_cell = i;
       } else if (column.all_match) {
-        column.all_match =
-            column.reference_cell != kNoCell && cells_match(state_, cell, state_.cells[column.reference_cell]);
+        column.all_match = column.reference_cell != kNoCell && matches_reference(column, i);
       }
     }
+    return true;
+  }
+
+  bool matches_reference(Column& column, uint64_t cell_index) {
+    const Cell& cell = state_.cells[cell_index];
+    const std::string_view text = state_.text_of(cell);
+    if (text == state_.text_of(state_.cells[column.reference_cell])) return true;
+    for (const uint64_t matched : column.matched_cells) {
+      if (matched != kNoCell && text == state_.text_of(state_.cells[matched])) return true;
+    }
+    if (!cells_match(state_, cell, state_.cells[column.reference_cell])) return false;
+    column.matched_cells[column.next_matched++ % Column::kMatchedTexts] = cell_index;
     return true;
   }
 
