@@ -9,6 +9,7 @@
 #include "columnar/columnarize.h"
 #include "memory/large_blocks.h"
 #include "lib/errors.h"
+#include "lib/test_hooks.h"
 
 namespace vornel::lib {
 namespace {
@@ -154,6 +155,7 @@ class PrivateCopy {
 Contained run_transform(std::string_view payload) noexcept {
   Contained result{std::string(), false, std::string()};
   try {
+    test_hooks::fault_if_requested(test_hooks::FaultSite::transform, payload);
     result.outcome = columnar::columnarize_json(payload);
   } catch (const std::bad_alloc&) {
     result.out_of_memory = true;
@@ -197,6 +199,7 @@ PyObject* bytes_of(const json::ByteBuffer& output) {
 // and frees the copy before taking the lock back.
 Contained run_without_lock(PyObject* payload) {
   PrivateCopy copy(payload);
+  test_hooks::fault_if_requested(test_hooks::FaultSite::entry, copy.view());
   PyThreadState* saved = PyEval_SaveThread();
   Contained result = run_transform(copy.view());
   copy.free();

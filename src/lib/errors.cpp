@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "lib/test_hooks.h"
+
 namespace vornel::lib {
 namespace {
 
@@ -89,6 +91,7 @@ void ensure_exception_set() {
 
 void raise_fault(std::string_view message) noexcept {
   try {
+    test_hooks::fault_if_requested(test_hooks::FaultSite::reporting, message);
     PyObject* fault_class = fault_exception_class();
     if (fault_class == nullptr) abort_at_boundary();
     PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
