@@ -18,14 +18,26 @@ constexpr char kFaultDoc[] =
   std::abort();
 }
 
-// Created on first need and kept for the life of the process. The
-// interpreter lock serialises the first creation.
+// The class of one interpreter, created there on first need and kept in that
+// interpreter's dictionary for extensions, which is cleared when it ends.
+// One class for the whole process would belong to whichever interpreter
+// faulted first and outlive it there: the interpreter that creates a type
+// records it among BaseException's subclasses and numbers its method-cache
+// entries, both per interpreter, so no other interpreter may use it.
+// Returns a new reference, or nullptr.
 PyObject* fault_exception_class() {
-  static PyObject* fault_class = nullptr;
-  if (fault_class == nullptr) {
-    fault_class = PyErr_NewExceptionWithDoc("vornel_codec.FaultException", kFaultDoc,
-                                            PyExc_BaseException, nullptr);
+  PyObject* registry = PyInterpreterState_GetDict(PyInterpreterState_Get());
+  PyObject* key = PyUnicode_FromString("vornel_codec.FaultException");
+  if (registry == nullptr || key == nullptr) {
+    Py_XDECREF(key);
+    return nullptr;
   }
+  PyObject* fault_class = Py_XNewRef(PyDict_GetItemWithError(registry, key));
+  if (fault_class == nullptr && !PyErr_Occurred()) {
+    fault_class = PyErr_NewExceptionWithDoc("vornel_codec.FaultException", kFaultDoc, PyExc_BaseException, nullptr);
+    if (fault_class != nullptr && PyDict_SetItem(registry, key, fault_class) < 0) Py_CLEAR(fault_class);
+  }
+  Py_DECREF(key);
   return fault_class;
 }
 
@@ -98,6 +110,7 @@ void raise_fault(std::string_view message) noexcept {
     if (text == nullptr) abort_at_boundary();
     PyErr_SetObject(fault_class, text);
     Py_DECREF(text);
+    Py_DECREF(fault_class);
   } catch (...) {
     abort_at_boundary();
   }
