@@ -24,20 +24,20 @@ constexpr char kFaultDoc[] =
 // faulted first and outlive it there: the interpreter that creates a type
 // records it among BaseException's subclasses and numbers its method-cache
 // entries, both per interpreter, so no other interpreter may use it.
+// Threads faulting first at once (with no lock in a free-threaded build)
+// may each create a class; the dictionary's set-default keeps one for all.
 // Returns a new reference, or nullptr.
 PyObject* fault_exception_class() {
+  static constexpr char kDottedName[] = "vornel_codec.FaultException";  // also its key
   PyObject* registry = PyInterpreterState_GetDict(PyInterpreterState_Get());
-  PyObject* key = PyUnicode_FromString("vornel_codec.FaultException");
-  if (registry == nullptr || key == nullptr) {
-    Py_XDECREF(key);
-    return nullptr;
-  }
-  PyObject* fault_class = Py_XNewRef(PyDict_GetItemWithError(registry, key));
-  if (fault_class == nullptr && !PyErr_Occurred()) {
-    fault_class = PyErr_NewExceptionWithDoc("vornel_codec.FaultException", kFaultDoc, PyExc_BaseException, nullptr);
-    if (fault_class != nullptr && PyDict_SetItem(registry, key, fault_class) < 0) Py_CLEAR(fault_class);
-  }
-  Py_DECREF(key);
+  if (registry == nullptr) return nullptr;
+  PyObject* fault_class = nullptr;
+  if (PyDict_GetItemStringRef(registry, kDottedName, &fault_class) != 0) return fault_class;
+  PyObject* created = PyErr_NewExceptionWithDoc(kDottedName, kFaultDoc, PyExc_BaseException, nullptr);
+  PyObject* key = created == nullptr ? nullptr : PyUnicode_FromString(kDottedName);
+  if (key != nullptr) PyDict_SetDefaultRef(registry, key, created, &fault_class);
+  Py_XDECREF(key);
+  Py_XDECREF(created);
   return fault_class;
 }
 
