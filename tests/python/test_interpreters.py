@@ -52,9 +52,10 @@ def test_legacy_subinterpreter_imports_and_gives_identical_bytes():
 
 
 def test_isolated_subinterpreter_refuses_the_import():
+    use_in_main = f"import vornel_codec; print(vornel_codec.columnarize({PAYLOAD!r}))"
     output = run_child(f"""
         print(in_subinterpreter("isolated", "import vornel_codec"))
-        exec({f"import vornel_codec; print(vornel_codec.columnarize({PAYLOAD!r}))"!r})
+        exec({use_in_main!r})
     """)
     assert output.splitlines() == ["ImportError: module vornel_codec does not support loading in subinterpreters",
                                    repr(columnarize(PAYLOAD))]
