@@ -233,7 +233,7 @@ def real_world_payloads():
     return sorted(found.items())
 
 
-@pytest.mark.parametrize("path", [p for _, p in real_world_payloads()], ids=[n for n, _ in real_world_payloads()])
+@pytest.mark.parametrize("path", [pytest.param(path, id=name) for name, path in real_world_payloads()])
 def test_rows_rebuilt_from_real_world_payloads(path):
     data = lzma.decompress(path.read_bytes()) if path.suffix == ".xz" else path.read_bytes()
     assert_rebuilds_rows(data)
