@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "lib/test_hooks.h"
+
 namespace vornel::lib {
 namespace {
 
@@ -16,14 +18,26 @@ constexpr char kFaultDoc[] =
   std::abort();
 }
 
-// Created on first need and kept for the life of the process. The
-// interpreter lock serialises the first creation.
+// The class of one interpreter, created there on first need and kept in that
+// interpreter's dictionary for extensions, which is cleared when it ends.
+// One class for the whole process would belong to whichever interpreter
+// faulted first and outlive it there: the interpreter that creates a type
+// records it among BaseException's subclasses and numbers its method-cache
+// entries, both per interpreter, so no other interpreter may use it.
+// Threads faulting first at once (with no lock in a free-threaded build)
+// may each create a class; the dictionary's set-default keeps one for all.
+// Returns a new reference, or nullptr.
 PyObject* fault_exception_class() {
-  static PyObject* fault_class = nullptr;
-  if (fault_class == nullptr) {
-    fault_class = PyErr_NewExceptionWithDoc("vornel_codec.FaultException", kFaultDoc,
-                                            PyExc_BaseException, nullptr);
-  }
+  static constexpr char kDottedName[] = "vornel_codec.FaultException";  // also its key
+  PyObject* registry = PyInterpreterState_GetDict(PyInterpreterState_Get());
+  if (registry == nullptr) return nullptr;
+  PyObject* fault_class = nullptr;
+  if (PyDict_GetItemStringRef(registry, kDottedName, &fault_class) != 0) return fault_class;
+  PyObject* created = PyErr_NewExceptionWithDoc(kDottedName, kFaultDoc, PyExc_BaseException, nullptr);
+  PyObject* key = created == nullptr ? nullptr : PyUnicode_FromString(kDottedName);
+  if (key != nullptr) PyDict_SetDefaultRef(registry, key, created, &fault_class);
+  Py_XDECREF(key);
+  Py_XDECREF(created);
   return fault_class;
 }
 
@@ -89,12 +103,14 @@ void ensure_exception_set() {
 
 void raise_fault(std::string_view message) noexcept {
   try {
+    test_hooks::fault_if_requested(test_hooks::FaultSite::reporting, message);
     PyObject* fault_class = fault_exception_class();
     if (fault_class == nullptr) abort_at_boundary();
     PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
     if (text == nullptr) abort_at_boundary();
     PyErr_SetObject(fault_class, text);
     Py_DECREF(text);
+    Py_DECREF(fault_class);
   } catch (...) {
     abort_at_boundary();
   }

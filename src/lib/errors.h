@@ -28,7 +28,7 @@ PyObject* lenient_text(PyObject* text);
 // Makes sure an exception is set after an interpreter call reported failure.
 [[gnu::cold]] void ensure_exception_set();
 
-// Sets the process-wide FaultException (a BaseException, not an Exception)
+// Sets the interpreter's FaultException (a BaseException, not an Exception)
 // with `message`, for an internal fault outside the transform's containment.
 // A fault while doing so ends the process.
 [[gnu::cold]] void raise_fault(std::string_view message) noexcept;

@@ -1,45 +1,22 @@
 // The module as the interpreter sees it at import: two exported entry points
 // that hand over the same static slots, and the exec function that creates
 // `columnarize` on each new module object. The module keeps no state.
-#include <cstring>
-#include <mutex>
-
+//
+// The exec function runs once per module object, so it makes its attribute
+// names afresh each time. Strings cached for the process would be shared by
+// every interpreter that imports the module, and would be safe after their
+// creator ends only because CPython happens to hold these two names as
+// immortal statics.
 #include "lib/columnarize_function.h"
 #include "lib/errors.h"
 
 namespace vornel::lib {
 namespace {
 
-struct InternedNames {
-  PyObject* name = nullptr;  // "__name__"
-  PyObject* all = nullptr;   // "__all__"
-};
-
-PyObject* intern(const char* text) {
-  PyObject* string = PyUnicode_FromStringAndSize(text, static_cast<Py_ssize_t>(std::strlen(text)));
-  if (string != nullptr) PyUnicode_InternInPlace(&string);
-  return string;
-}
-
-// Created once per process, on first use, and kept for its life.
-const InternedNames* interned_names() {
-  static std::once_flag once;
-  static InternedNames names;
-  std::call_once(once, [] {
-    names.name = intern("__name__");
-    names.all = intern("__all__");
-  });
-  if (names.name == nullptr || names.all == nullptr) {
-    ensure_exception_set();
-    return nullptr;
-  }
-  return &names;
-}
-
 // The module's `__all__`, created as an empty list when it is missing.
 // Returns a new reference, or nullptr with an exception set.
-PyObject* all_list(PyObject* module, PyObject* all_name) {
-  PyObject* all = PyObject_GetAttr(module, all_name);
+PyObject* all_list(PyObject* module) {
+  PyObject* all = PyObject_GetAttrString(module, "__all__");
   if (all == nullptr) {
     ensure_exception_set();
     PyObject* raised = PyErr_GetRaisedException();
@@ -49,7 +26,7 @@ PyObject* all_list(PyObject* module, PyObject* all_name) {
     }
     Py_DECREF(raised);
     all = PyList_New(0);
-    if (all == nullptr || PyObject_SetAttr(module, all_name, all) < 0) {
+    if (all == nullptr || PyObject_SetAttrString(module, "__all__", all) < 0) {
       Py_XDECREF(all);
       ensure_exception_set();
       return nullptr;
@@ -69,9 +46,6 @@ int exec_module(PyObject* module) {
     raise_type_mismatch(module, "module");
     return -1;
   }
-  const InternedNames* names = interned_names();
-  if (names == nullptr) return -1;
-
   PyObject* module_name = PyModule_GetNameObject(module);
   if (module_name == nullptr) {
     ensure_exception_set();
@@ -85,13 +59,13 @@ int exec_module(PyObject* module) {
   }
 
   int status = -1;
-  PyObject* function_name = PyObject_GetAttr(function, names->name);
+  PyObject* function_name = PyObject_GetAttrString(function, "__name__");
   PyObject* all = nullptr;
   if (function_name == nullptr) {
     ensure_exception_set();
   } else if (!PyUnicode_Check(function_name)) {
     raise_type_mismatch(function_name, "str");
-  } else if ((all = all_list(module, names->all)) != nullptr) {
+  } else if ((all = all_list(module)) != nullptr) {
     if (PyList_Append(all, function_name) < 0) {
       PyErr_Clear();
       raise_fault("could not append __name__ to __all__");

@@ -10,6 +10,7 @@
 #include <variant>
 
 #include "columnar/columnarize.h"
+#include "lib/test_hooks.h"
 
 namespace vornel::lib {
 namespace {
@@ -106,6 +107,7 @@ PyObject* raise_outcome(const Stretch& stretch) {
 Stretch plan_and_write(std::string_view payload, char* out, size_t capacity) noexcept {
   Stretch stretch;
   contain(stretch, [&] {
+    test_hooks::fault_if_requested(test_hooks::FaultSite::transform, payload);
     auto planned = columnar::plan_columnar(payload);
     if (auto* message = std::get_if<std::string>(&planned)) {
       stretch.status = Stretch::Status::refused;
@@ -135,6 +137,7 @@ void write_planned(Stretch& stretch, char* out) noexcept {
 
 PyObject* columnarize_bytes(PyObject* payload) {
   const std::string_view text(PyBytes_AS_STRING(payload), static_cast<size_t>(PyBytes_GET_SIZE(payload)));
+  test_hooks::fault_if_requested(test_hooks::FaultSite::entry, text);
   const size_t guess = text.size() + kResultSlack;
   if (guess > static_cast<size_t>(PY_SSIZE_T_MAX)) return PyErr_NoMemory();
   PyObject* result = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(guess));

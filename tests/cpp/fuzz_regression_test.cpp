@@ -24,6 +24,7 @@ void replay(const char* target, bool (*property)(std::string_view)) {
     ++replayed;
   }
   testing::Test::RecordProperty("replayed", static_cast<int>(replayed));
+  EXPECT_GT(replayed, 0u) << "nothing to replay in " << directory;
 }
 
 TEST(FuzzRegressions, ColumnarizeStaysSound) { replay("columnarize", vornel::fuzz::columnarize_is_sound); }

@@ -1,9 +1,13 @@
 """columnarize from bytes in to bytes or RuntimeError out."""
 
 import json
+import signal
+import subprocess
+import sys
 
 import pytest
 
+from fault_hooks import needs_hooks
 from vornel_codec import columnarize
 
 TRANSFORMS = [
@@ -87,7 +91,20 @@ ERRORS = [
 ]
 
 
-@pytest.mark.parametrize("payload, message", [c[1:] for c in ERRORS], ids=[c[0] for c in ERRORS])
+# Internal faults of the transform, provoked through the test build's hooks,
+# reach the caller as RuntimeError like any refused payload. (Without
+# run_transform's last-resort handler the unknown one ends the process:
+# checked once.)
+INTERNAL_PANICS = [
+    ("panic", b"!fault:transform:index out of range \xff",
+     "internal panic during columnarization: index out of range \ufffd"),
+    ("unknown_panic", b"!fault:transform-unknown:",
+     "internal panic during columnarization: unknown panic in columnarize_json"),
+]
+
+
+@pytest.mark.parametrize("payload, message", [pytest.param(*c[1:], id=c[0]) for c in ERRORS] +
+                         [pytest.param(*c[1:], id=c[0], marks=needs_hooks) for c in INTERNAL_PANICS])
 def test_refused_payloads(payload, message):
     with pytest.raises(RuntimeError) as raised:
         columnarize(payload)
@@ -123,3 +140,26 @@ def test_output_reconstructs_the_rows():
     out = json.loads(columnarize(json.dumps(rows).encode()))
     rebuilt = [{**out["constants"], **dict(zip(out["columns"], cells))} for cells in out["rows"]]
     assert rebuilt == [{k: v for k, v in row.items() if v is not None} for row in rows]
+
+
+@needs_hooks
+def test_fault_outside_the_transform_raises_the_same_fault_class_every_time():
+    raised = []
+    for _ in range(2):
+        with pytest.raises(BaseException) as caught:
+            columnarize(b"!fault:entry:bad state \xff")
+        raised.append(caught.value)
+    first, second = raised
+    assert type(first) is type(second)
+    assert type(first).__qualname__ == "FaultException" and type(first).__module__ == "vornel_codec"
+    assert type(first).__bases__ == (BaseException,)
+    assert first.args == ("bad state \ufffd",)
+    assert columnarize(b'[{"a":1}]') == b'{"columns":["a"],"rows":[[1]],"constants":{}}'
+
+
+@needs_hooks
+def test_fault_while_reporting_a_fault_aborts():
+    script = "from vornel_codec import columnarize; columnarize(b'!fault:entry:!fault:reporting:')"
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    assert done.returncode == -signal.SIGABRT
+    assert "vornel_codec: uncaught panic at ffi boundary\n" in done.stderr

@@ -4,6 +4,9 @@ import ctypes
 import importlib.machinery
 import importlib.util
 import sys
+import types
+
+import pytest
 
 import vornel_codec
 
@@ -40,21 +43,80 @@ def test_reimport_makes_a_new_function_and_all():
     assert fresh.columnarize(b'[{"a":1}]') == vornel_codec.columnarize(b'[{"a":1}]')
 
 
+class LegacyEntry:
+    """The definition PyInit_vornel_codec hands over, turned into module objects step by step."""
+
+    def __init__(self):
+        library = ctypes.PyDLL(vornel_codec.__file__)
+        library.PyInit_vornel_codec.restype = ctypes.c_void_p
+        self.definition = library.PyInit_vornel_codec()
+        assert self.definition
+        self.api = ctypes.pythonapi
+        self.api.PyModule_FromDefAndSpec2.restype = ctypes.py_object
+        self.api.PyModule_FromDefAndSpec2.argtypes = [ctypes.c_void_p, ctypes.py_object, ctypes.c_int]
+        self.api.PyModule_ExecDef.restype = ctypes.c_int
+        self.api.PyModule_ExecDef.argtypes = [ctypes.py_object, ctypes.c_void_p]
+
+    def create(self):
+        module_spec = importlib.machinery.ModuleSpec("vornel_codec", None, origin=vornel_codec.__file__)
+        return self.api.PyModule_FromDefAndSpec2(self.definition, module_spec, sys.api_version)
+
+    def exec(self, module):
+        return self.api.PyModule_ExecDef(module, self.definition)
+
+
 def test_legacy_init_entry_point():
     """PyInit_vornel_codec hands over a definition that builds a working module."""
-    library = ctypes.PyDLL(vornel_codec.__file__)
-    library.PyInit_vornel_codec.restype = ctypes.c_void_p
-    definition = library.PyInit_vornel_codec()
-    assert definition
-
-    api = ctypes.pythonapi
-    api.PyModule_FromDefAndSpec2.restype = ctypes.py_object
-    api.PyModule_FromDefAndSpec2.argtypes = [ctypes.c_void_p, ctypes.py_object, ctypes.c_int]
-    api.PyModule_ExecDef.restype = ctypes.c_int
-    api.PyModule_ExecDef.argtypes = [ctypes.py_object, ctypes.c_void_p]
-    module_spec = importlib.machinery.ModuleSpec("vornel_codec", None, origin=vornel_codec.__file__)
-    module = api.PyModule_FromDefAndSpec2(definition, module_spec, sys.api_version)
-    assert api.PyModule_ExecDef(module, definition) == 0
+    entry = LegacyEntry()
+    module = entry.create()
+    assert entry.exec(module) == 0
     assert module.__doc__ == ""
     assert module.__all__ == ["columnarize"]
     assert module.columnarize(b'[{"a":1},{"a":1}]') == b'{"columns":[],"rows":[[],[]],"constants":{"a":1}}'
+
+
+class T:
+    pass
+
+
+class RefusingAll(types.ModuleType):
+    def __setattr__(self, name, value):
+        raise PermissionError(f"read-only {name}")
+
+
+class RefusingFunction(types.ModuleType):
+    def __setattr__(self, name, value):
+        if name == "columnarize":
+            raise PermissionError(f"read-only {name}")
+        super().__setattr__(name, value)
+
+
+def failing_module_getattr(name):
+    raise LookupError(f"no {name} here")
+
+
+# What the exec function meets in the module object, and the error it raises.
+# Unreachable from Python, so untested: an object that is not a module (the
+# interpreter refuses it first), a function whose __name__ is missing or not a
+# str, and a failure to append to a list short of exhausted memory.
+EXEC_FAILURES = [
+    ("all_not_a_list", lambda m: setattr(m, "__all__", T()), TypeError, "'T' object is not an instance of 'list'"),
+    ("all_is_a_tuple", lambda m: setattr(m, "__all__", ("x",)), TypeError,
+     "'tuple' object is not an instance of 'list'"),
+    ("all_is_none", lambda m: setattr(m, "__all__", None), TypeError, "'None' is not an instance of 'list'"),
+    ("all_lookup_fails", lambda m: setattr(m, "__getattr__", failing_module_getattr), LookupError,
+     "no __all__ here"),
+    ("all_cannot_be_set", lambda m: setattr(m, "__class__", RefusingAll), PermissionError, "read-only __all__"),
+    ("function_cannot_be_set", lambda m: setattr(m, "__class__", RefusingFunction), PermissionError,
+     "read-only columnarize"),
+]
+
+
+@pytest.mark.parametrize("prepare, kind, message", [c[1:] for c in EXEC_FAILURES], ids=[c[0] for c in EXEC_FAILURES])
+def test_exec_failures(prepare, kind, message):
+    entry = LegacyEntry()
+    module = entry.create()
+    prepare(module)
+    with pytest.raises(kind) as raised:
+        entry.exec(module)
+    assert type(raised.value) is kind and str(raised.value) == message

@@ -1,11 +1,22 @@
-"""Random payloads against a reference transform written in Python."""
+"""Random payloads against a reference transform written in Python, and
+every payload at hand rebuilt from its columnar form."""
 
 import json
+import lzma
+import math
 import random
+import struct
+import sys
+from pathlib import Path
 
+import pytest
 from hypothesis import given, settings, strategies as st
 
 from vornel_codec import columnarize
+
+ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "bench"))
+import payloads  # noqa: E402  (the benchmark's generators, beside the project)
 
 # Integers around 2^53, where distinct integers share a double, and a few
 # floats that every writer spells alike and the reader reads exactly. No
@@ -20,14 +31,18 @@ names = st.sampled_from(["id", "a", "B", "", "é", "na\u0000me", "x/y", 'q"'])
 rows = st.lists(st.dictionaries(names, values, max_size=6), max_size=12)
 
 
-def same(a, b):
-    """Equality that keeps kinds and representations apart (True is not 1)."""
+def same(a, b, signed_zeros=False):
+    """Equality that keeps kinds and representations apart (True is not 1, 1
+    is not 1.0), as the module compares nested values; with signed_zeros,
+    0.0 is not -0.0 either."""
     if type(a) is not type(b):
         return False
     if isinstance(a, list):
-        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+        return len(a) == len(b) and all(same(x, y, signed_zeros) for x, y in zip(a, b))
     if isinstance(a, dict):
-        return a.keys() == b.keys() and all(same(v, b[k]) for k, v in a.items())
+        return a.keys() == b.keys() and all(same(v, b[k], signed_zeros) for k, v in a.items())
+    if signed_zeros and isinstance(a, float):
+        return a == b and math.copysign(1.0, a) == math.copysign(1.0, b)
     return a == b
 
 
@@ -102,3 +117,123 @@ def test_mutated_payloads_give_bytes_or_runtime_error():
             assert message.startswith(("invalid row-oriented JSON: ", "expected a JSON object row, got: "))
         else:
             json.loads(out)  # well-formed whenever accepted
+
+
+def ulps_apart(a, b):
+    """The number of steps from a to b through adjacent doubles."""
+    def ordinal(x):
+        bits = struct.unpack("<q", struct.pack("<d", x))[0]
+        return bits if bits >= 0 else -(bits & (2**63 - 1))
+
+    return abs(ordinal(a) - ordinal(b))
+
+
+def read_as_the_module_does(payload):
+    """The payload's rows as Python objects, each float being the double the
+    module reads from its text.
+
+    The reader converts float texts fast rather than correctly rounded (see
+    src/json/number.h), so its double may differ from Python's. It is learnt
+    in one call holding every float text of the payload in one cell: the
+    output spells each double in shortest form, which Python reads back
+    exactly. With those doubles in place the round trip is checked exactly.
+    Integers are Python's own, exact at any size.
+
+    Each double must still be near Python's: the reader rounds three times
+    (the digits to a double, the power of ten, their product or quotient),
+    each by at most 2^-53 of the value, so its double is within 3 steps of
+    the correctly rounded one (2 seen in 300,000 random doubles); a lost
+    digit or a wrong exponent is far beyond that."""
+    texts = {}
+    json.loads(payload, parse_float=lambda text: texts.setdefault(text))
+    if texts:
+        probe = b'[{"v":[' + ",".join(texts).encode() + b"]}]"
+        [[read]] = json.loads(columnarize(probe))["rows"]
+        for text, double in zip(texts, read):
+            assert ulps_apart(double, float(text)) <= 3, (text, double)
+            texts[text] = double
+    return json.loads(payload, parse_float=texts.__getitem__)
+
+
+def assert_rebuilds_rows(payload):
+    """Each row is the constants plus its non-null cells, and equals the row
+    passed in under the module's rules: a null member is absent; a repeated
+    key holds its last value (Python's json reads objects that way too); a
+    constant is the first row's value, which matches every row's by the rules
+    of constants. Every cell is exactly the value passed in."""
+    row_list = read_as_the_module_does(payload)
+    out = json.loads(columnarize(payload))
+    constants, columns = out["constants"], out["columns"]
+    assert not constants.keys() & set(columns)
+    assert len(out["rows"]) == len(row_list)
+    for cells, row in zip(out["rows"], row_list):
+        assert len(cells) == len(columns)
+        present = {name: value for name, value in row.items() if value is not None}
+        rebuilt = {**constants, **{name: cell for name, cell in zip(columns, cells) if cell is not None}}
+        assert rebuilt.keys() == present.keys()
+        for name, value in present.items():
+            if name in constants:
+                assert matches(constants[name], value), (name, constants[name], value)
+            else:
+                assert same(rebuilt[name], value, signed_zeros=True), (name, rebuilt[name], value)
+
+
+def compact_object(pairs):
+    """An object's text from (name, value) pairs, names repeated as given."""
+    return "{" + ",".join(f"{json.dumps(name, ensure_ascii=False)}:{compact(value).decode()}"
+                          for name, value in pairs) + "}"
+
+
+any_floats = st.floats(allow_nan=False, allow_infinity=False)
+# Families of values that the rules of constants tell apart, or only just
+# match: a payload drawing its values from one of them puts near matches in
+# one column.
+near_matches = st.sampled_from([[2**53, 2**53 + 1], [-(2**53) - 1, -(2**53)], [1, 1.0, "1", True], [0, -0.0, 0.0],
+                                [[1], [1.0]], [[0.0], [-0.0]], [{"p": 1, "q": [2]}, {"q": [2], "p": 1}]])
+cell_values = values | any_floats | st.lists(any_floats, max_size=3)
+
+
+@st.composite
+def rows_with_repeats(draw):
+    """Rows as (name, value) pairs. Each payload draws a few names and values,
+    so that columns are often full and hold near matches; a row may leave a
+    name out, or give it again."""
+    name_list = draw(st.lists(names, min_size=1, max_size=3, unique=True))
+    value_palette = st.sampled_from(draw(near_matches | st.lists(cell_values, min_size=1, max_size=3)))
+    row_list = []
+    for _ in range(draw(st.integers(0, 10))):
+        pairs = [(name, draw(value_palette)) for name in draw(st.permutations(name_list)) if draw(st.integers(0, 7))]
+        pairs += draw(st.lists(st.tuples(st.sampled_from(name_list), value_palette), max_size=2))
+        row_list.append(pairs)
+    return row_list
+
+
+@settings(max_examples=250, deadline=None)
+@given(rows_with_repeats())
+def test_rows_rebuilt_from_random_payloads(row_list):
+    # Fails within a few examples when two integers may match by double
+    # (checked once by dropping the integer case from the constant test).
+    assert_rebuilds_rows(("[" + ",".join(map(compact_object, row_list)) + "]").encode())
+
+
+@pytest.mark.parametrize("shape", payloads.SHAPES)
+def test_rows_rebuilt_from_benchmark_shapes(shape):
+    assert_rebuilds_rows(payloads.make(shape, 300, seed=7))
+
+
+def real_world_payloads():
+    """The row files committed beside the tests (those whose licence allows),
+    and all of the shared data when it is on this machine."""
+    found = {path.name[: -len(".xz")]: path for path in (ROOT / "tests/data/real-world").glob("*.json.xz")}
+    shared = ROOT.parent / "shared/data/real-world"
+    if shared.is_dir():
+        from compare import real_world_files
+
+        found.update((path.name, path) for path in real_world_files(shared))
+    return sorted(found.items())
+
+
+@pytest.mark.parametrize("path", [pytest.param(path, id=name) for name, path in real_world_payloads()])
+def test_rows_rebuilt_from_real_world_payloads(path):
+    data = lzma.decompress(path.read_bytes()) if path.suffix == ".xz" else path.read_bytes()
+    assert_rebuilds_rows(data)

@@ -10,6 +10,9 @@ import threading
 import pytest
 
 import vornel_codec
+from fault_hooks import needs_hooks
+from test_arguments import ARGUMENT_ERRORS
+from test_columnarize import ERRORS, INTERNAL_PANICS, TRANSFORMS
 from vornel_codec import columnarize
 
 CALLS = [
@@ -51,6 +54,40 @@ def test_no_growth_over_many_calls():
     # only means something without it.
     if "asan" not in os.environ.get("LD_PRELOAD", ""):
         assert resident_kib() - rss < 2_048
+
+
+# Every outcome of a call: a few successes, each refused payload, each
+# argument error, and the faults a test build can provoke.
+OUTCOMES = (
+    [pytest.param((payload,), {}, id=f"ok-{name}") for name, payload, _ in TRANSFORMS[:6]]
+    + [pytest.param((payload,), {}, id=f"refused-{name}") for name, payload, _ in ERRORS]
+    + [pytest.param(args, kwargs, id=f"argument-{name}") for name, args, kwargs, *_ in ARGUMENT_ERRORS]
+    + [pytest.param((payload,), {}, id=f"panic-{name}", marks=needs_hooks) for name, payload, _ in INTERNAL_PANICS]
+    + [pytest.param((b"!fault:entry:x",), {}, id="fault", marks=needs_hooks)]
+)
+
+
+@pytest.mark.skipif(not hasattr(sys, "gettotalrefcount"), reason="needs a debug interpreter")
+@pytest.mark.parametrize("args, kwargs", OUTCOMES)
+def test_total_reference_count_is_unchanged(args, kwargs):
+    """Counts every reference, also those taken on objects that live forever
+    (types, the module, cached classes), which the release check above cannot
+    see. One reference leaked per call shows as a thousand. (Checked once to
+    fail by dropping the release of the message in the boundary's
+    RuntimeError.)"""
+    def call_many(times):
+        for _ in range(times):
+            try:
+                columnarize(*args, **kwargs)
+            except BaseException:
+                pass
+
+    call_many(100)
+    gc.collect()
+    before = sys.gettotalrefcount()
+    call_many(1_000)
+    gc.collect()
+    assert sys.gettotalrefcount() - before < 50
 
 
 EXHAUSTION_SCRIPT = r"""
