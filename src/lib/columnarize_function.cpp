@@ -133,7 +133,10 @@ class PrivateCopy {
   explicit PrivateCopy(PyObject* payload)
       : size_(static_cast<size_t>(PyBytes_GET_SIZE(payload))),
         data_(size_ == 0 ? nullptr : static_cast<char*>(memory::allocate_block(size_))) {
-    if (size_ != 0) std::memcpy(data_, PyBytes_AS_STRING(payload), size_);
+    if (size_ == 0) return;
+    // Written whole with the lock held: faulted in ahead of the copy.
+    memory::prefault_block(data_, size_);
+    std::memcpy(data_, PyBytes_AS_STRING(payload), size_);
   }
   PrivateCopy(const PrivateCopy&) = delete;
   PrivateCopy& operator=(const PrivateCopy&) = delete;
@@ -177,19 +180,12 @@ PyObject* raise_runtime_error(std::string_view message) {
   return nullptr;
 }
 
-// Below this, a result is likely to come from memory the allocator already
-// has in use.
-constexpr size_t kPrefaultThreshold = size_t{256} << 10;
-
-// The output as a new bytes object. A large result is fresh memory written
-// once from end to end: it is faulted in ahead of the copy, which is done
-// with the lock held.
+// The output as a new bytes object. Its memory is the interpreter's
+// allocator's, whose pages may hold other objects, so it is not advised.
 PyObject* bytes_of(const json::ByteBuffer& output) {
   PyObject* result = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(output.size()));
   if (result == nullptr) return nullptr;
-  char* bytes = PyBytes_AS_STRING(result);
-  if (output.size() >= kPrefaultThreshold) memory::prefault_for_writing(bytes, output.size());
-  std::memcpy(bytes, output.data(), output.size());
+  std::memcpy(PyBytes_AS_STRING(result), output.data(), output.size());
   return result;
 }
 
