@@ -49,32 +49,32 @@ bool random_sources_blocked() noexcept { return random_sources_fail.load(std::me
 constexpr bool random_sources_blocked() noexcept { return false; }
 #endif
 
+// Calls `read_some(at, count)`, which returns the bytes it read or -1 with
+// errno set, until `size` bytes are filled. False when it fails or runs dry.
+template <class ReadSome>
+bool fill(unsigned char* bytes, size_t size, ReadSome read_some) noexcept {
+  size_t filled = 0;
+  while (filled < size) {
+    const ssize_t got = read_some(bytes + filled, size - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    filled += static_cast<size_t>(got);
+  }
+  return true;
+}
+
 // Fills `size` bytes from the kernel's random source: getrandom, or
 // /dev/urandom where getrandom is missing (kernels before 3.17) or a sandbox
 // blocks it. False when neither can be read.
 bool read_random_source(void* out, size_t size) noexcept {
   if (random_sources_blocked()) return false;
   auto* bytes = static_cast<unsigned char*>(out);
-  size_t filled = 0;
-  while (filled < size) {
-    const ssize_t got = getrandom(bytes + filled, size - filled, 0);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) break;
-    filled += static_cast<size_t>(got);
-  }
-  if (filled == size) return true;
-
+  if (fill(bytes, size, [](unsigned char* at, size_t count) { return getrandom(at, count, 0); })) return true;
   const int device = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
   if (device < 0) return false;
-  filled = 0;
-  while (filled < size) {
-    const ssize_t got = read(device, bytes + filled, size - filled);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    filled += static_cast<size_t>(got);
-  }
+  const bool filled = fill(bytes, size, [device](unsigned char* at, size_t count) { return read(device, at, count); });
   close(device);
-  return filled == size;
+  return filled;
 }
 
 // Keys for a thread that can read no random source. The keys decide only
