@@ -34,6 +34,36 @@ inline void PyErr_SetRaisedException(PyObject* exception) {
 }
 #endif
 
+#if PY_VERSION_HEX < 0x030D0000
+// The item of `dict` under the str `key` as a new reference in `*result`:
+// 1 when found, 0 (and null) when missing, -1 with an exception set.
+inline int PyDict_GetItemStringRef(PyObject* dict, const char* key, PyObject** result) {
+  *result = nullptr;
+  PyObject* key_object = PyUnicode_FromString(key);
+  if (key_object == nullptr) return -1;
+  PyObject* item = PyDict_GetItemWithError(dict, key_object);
+  Py_DECREF(key_object);
+  if (item == nullptr) return PyErr_Occurred() ? -1 : 0;
+  *result = Py_NewRef(item);
+  return 1;
+}
+
+// The item of `dict` under `key`, inserting `default_value` when missing: 1
+// when it was there, 0 when inserted, -1 with an exception set. `*result`,
+// unless `result` is null, gets a new reference to the item (null on failure).
+inline int PyDict_SetDefaultRef(PyObject* dict, PyObject* key, PyObject* default_value, PyObject** result) {
+  if (result != nullptr) *result = nullptr;
+  PyObject* item = PyDict_GetItemWithError(dict, key);
+  const int found = item != nullptr;
+  if (!found) {
+    if (PyErr_Occurred() || PyDict_SetItem(dict, key, default_value) < 0) return -1;
+    item = default_value;
+  }
+  if (result != nullptr) *result = Py_NewRef(item);
+  return found;
+}
+#endif
+
 #if PY_VERSION_HEX < 0x030E0000
 // A text built from UTF-8 pieces, strictly decoded, as 3.14's writer does.
 struct PyUnicodeWriter {
