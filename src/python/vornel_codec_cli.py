@@ -10,6 +10,7 @@ Installed as the `columnarize` command; `python -m vornel_codec_cli` runs it too
 
 import argparse
 import json
+import os
 import sys
 
 import vornel_codec
@@ -46,8 +47,14 @@ def main(argv=None):
         print(f"columnarize: {error or type(error).__name__}", file=sys.stderr)
         return 1
 
-    sys.stdout.buffer.write(output + b"\n")
-    sys.stdout.flush()
+    try:
+        sys.stdout.buffer.write(output + b"\n")
+        sys.stdout.flush()
+    except BrokenPipeError:
+        # The reader stopped early (`| head`). Standard output goes to the
+        # null device so that the interpreter's flush at exit fails no more.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
     if args.stats:
         print(stats_line(payload, output), file=sys.stderr)
     return 0

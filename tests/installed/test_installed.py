@@ -72,6 +72,20 @@ def test_the_columnarize_command(run, arguments, stdin, status, stdout, stderr):
     assert done.stderr.startswith(stderr) and done.stderr.count(b"\n") == (stderr != b"")
 
 
+def test_the_command_stops_quietly_when_its_reader_does(tmp_path):
+    # More output than a pipe holds, so the command is still writing when the
+    # reader goes away. Shown to fail (a BrokenPipeError traceback) without
+    # the command's handling.
+    (tmp_path / "rows.json").write_bytes(b"[" + b",".join(b'{"id":%d}' % i for i in range(50_000)) + b"]")
+    environment = {k: v for k, v in os.environ.items() if not k.startswith("PYTHON")}
+    command = subprocess.Popen([VENV / "bin" / "columnarize", "rows.json"], cwd=tmp_path, env=environment,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    assert command.stdout.read(10) == b'{"columns"'
+    command.stdout.close()
+    assert command.stderr.read() == b""
+    assert command.wait(timeout=60) == 1
+
+
 TYPED_EXAMPLES = [
     # (id, source, the errors mypy must report, as (line, code))
     ("good", "from vornel_codec import columnarize\n"
