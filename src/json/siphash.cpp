@@ -1,10 +1,12 @@
 #include "json/siphash.h"
 
+#include <fcntl.h>
 #include <sys/random.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
-#include <cstring>
-#include <stdexcept>
+#include <chrono>
 
 #include "json/scan.h"
 
@@ -40,17 +42,56 @@ struct SipState {
   }
 };
 
-void fill_from_os(void* out, size_t size) {
-  auto* bytes = static_cast<unsigned char*>(out);
-  while (size > 0) {
-    ssize_t got = getrandom(bytes, size, 0);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      throw std::runtime_error("could not read the operating system's random source");
-    }
-    bytes += got;
-    size -= static_cast<size_t>(got);
+#ifdef VORNEL_TEST_HOOKS
+std::atomic<bool> random_sources_fail{false};
+bool random_sources_blocked() noexcept { return random_sources_fail.load(std::memory_order_relaxed); }
+#else
+constexpr bool random_sources_blocked() noexcept { return false; }
+#endif
+
+// Calls `read_some(at, count)`, which returns the bytes it read or -1 with
+// errno set, until `size` bytes are filled. False when it fails or runs dry.
+template <class ReadSome>
+bool fill(unsigned char* bytes, size_t size, ReadSome read_some) noexcept {
+  size_t filled = 0;
+  while (filled < size) {
+    const ssize_t got = read_some(bytes + filled, size - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    filled += static_cast<size_t>(got);
   }
+  return true;
+}
+
+// Fills `size` bytes from the kernel's random source: getrandom, or
+// /dev/urandom where getrandom is missing (kernels before 3.17) or a sandbox
+// blocks it. False when neither can be read.
+bool read_random_source(void* out, size_t size) noexcept {
+  if (random_sources_blocked()) return false;
+  auto* bytes = static_cast<unsigned char*>(out);
+  if (fill(bytes, size, [](unsigned char* at, size_t count) { return getrandom(at, count, 0); })) return true;
+  const int device = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  if (device < 0) return false;
+  const bool filled = fill(bytes, size, [device](unsigned char* at, size_t count) { return read(device, at, count); });
+  close(device);
+  return filled;
+}
+
+// Keys for a thread that can read no random source. The keys decide only
+// speed, so they need to be hard to guess from outside rather than random:
+// the clock and the addresses that address-space randomisation moves are
+// mixed with a number no other thread of the process gets, which keeps the
+// pairs of any two threads apart.
+HashKeys keys_without_random_source() noexcept {
+  static std::atomic<uint64_t> threads_seeded{0};
+  thread_local char here;
+  const uint64_t thread_number = threads_seeded.fetch_add(1, std::memory_order_relaxed);
+  const auto nanoseconds = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  const uint64_t mixed[] = {nanoseconds, reinterpret_cast<uintptr_t>(&here),
+                            reinterpret_cast<uintptr_t>(&threads_seeded), static_cast<uint64_t>(getpid())};
+  // SipHash keyed by the thread's number is a different function for every
+  // thread, so equal clocks and addresses still give different keys.
+  return {siphash13({thread_number, 0}, mixed, sizeof mixed), siphash13({thread_number, 1}, mixed, sizeof mixed)};
 }
 
 }  // namespace
@@ -74,15 +115,18 @@ uint64_t siphash13(HashKeys keys, const void* data, size_t size) noexcept {
   return s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
 }
 
-HashKeys next_hash_keys() {
+HashKeys next_hash_keys() noexcept {
   thread_local HashKeys keys = [] {
     HashKeys seeded;
-    fill_from_os(&seeded, sizeof seeded);
-    return seeded;
+    return read_random_source(&seeded, sizeof seeded) ? seeded : keys_without_random_source();
   }();
   HashKeys fresh = keys;
   keys.k0 += 1;
   return fresh;
 }
+
+#ifdef VORNEL_TEST_HOOKS
+void fail_random_sources_for_testing(bool fail) noexcept { random_sources_fail.store(fail, std::memory_order_relaxed); }
+#endif
 
 }  // namespace vornel::json

@@ -21,8 +21,16 @@ struct HashKeys {
 uint64_t siphash13(HashKeys keys, const void* data, size_t size) noexcept;
 
 // A fresh key pair for a new hash table. The first call on a thread seeds the
-// thread's pair from the operating system's random source; every call after
-// it increments k0, so no two tables made on one thread share a pair.
-HashKeys next_hash_keys();
+// thread's pair from the operating system's random source, or where none can
+// be read (a sandbox may block them all) from the clock and the addresses the
+// loader randomises, mixed so that no two threads share a pair. Every call
+// after it increments k0, so no two tables made on one thread share a pair.
+HashKeys next_hash_keys() noexcept;
+
+#ifdef VORNEL_TEST_HOOKS
+// Test builds only: while set, the operating system's random sources fail,
+// for the threads that seed their keys from then on.
+void fail_random_sources_for_testing(bool fail) noexcept;
+#endif
 
 }  // namespace vornel::json

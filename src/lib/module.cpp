@@ -1,6 +1,7 @@
-// The module as the interpreter sees it at import: two exported entry points
-// that hand over the same static slots, and the exec function that creates
-// `columnarize` on each new module object. The module keeps no state.
+// The module as the interpreter sees it at import: the exported entry points
+// (PyModExport and PyInit on 3.15, PyInit before it) that hand over the same
+// static slots, and the exec function that creates `columnarize` on each new
+// module object. The module keeps no state.
 //
 // The exec function runs once per module object, so it makes its attribute
 // names afresh each time. Strings cached for the process would be shared by
@@ -85,6 +86,8 @@ int module_exec(PyObject* module) {
   return contain_faults<int>(-1, [&] { return exec_module(module); });
 }
 
+// The slots in the form each version reads, each one wherever the version has it.
+#if VORNEL_PYTHON_HAS_MODULE_EXPORT
 PyABIInfo abi_info = {
     .abiinfo_major_version = 1,
     .abiinfo_minor_version = 0,
@@ -111,6 +114,16 @@ PySlot module_slots[] = {
     data_slot(Py_mod_doc, PySlot_STATIC, const_cast<char*>("")),
     data_slot(Py_slot_end, 0, nullptr),
 };
+PyModuleDef_Slot* const definition_slots = reinterpret_cast<PyModuleDef_Slot*>(module_slots);
+#else
+PyModuleDef_Slot definition_slots[] = {
+    {.slot = Py_mod_exec, .value = reinterpret_cast<void*>(module_exec)},
+#if VORNEL_PYTHON_HAS_GIL_SLOT
+    {.slot = Py_mod_gil, .value = Py_MOD_GIL_NOT_USED},
+#endif
+    {.slot = 0, .value = nullptr},
+};
+#endif
 
 PyModuleDef module_definition = {
     .m_base = PyModuleDef_HEAD_INIT,
@@ -118,7 +131,7 @@ PyModuleDef module_definition = {
     .m_doc = "",
     .m_size = 0,
     .m_methods = nullptr,
-    .m_slots = reinterpret_cast<PyModuleDef_Slot*>(module_slots),
+    .m_slots = definition_slots,
     .m_traverse = nullptr,
     .m_clear = nullptr,
     .m_free = nullptr,
@@ -129,7 +142,9 @@ PyModuleDef module_definition = {
 
 extern "C" {
 
+#if VORNEL_PYTHON_HAS_MODULE_EXPORT
 PyMODEXPORT_FUNC PyModExport_vornel_codec(void) { return vornel::lib::module_slots; }
+#endif
 
 PyMODINIT_FUNC PyInit_vornel_codec(void) { return PyModuleDef_Init(&vornel::lib::module_definition); }
 

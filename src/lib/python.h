@@ -3,3 +3,5 @@
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+
+#include "lib/python_compat.h"

@@ -11,11 +11,6 @@ namespace {
 // chunk gets a chunk of its own so that the current one is not abandoned.
 constexpr size_t kSmallestChunk = 64;
 constexpr size_t kLargestChunk = size_t{32} << 20;
-
-// Large chunks are whole huge pages, so that none is left half used.
-size_t chunk_size(size_t bytes) noexcept {
-  return bytes < kHugePage ? bytes : (bytes + kHugePage - 1) & ~(kHugePage - 1);
-}
 }  // namespace
 
 Arena::Arena(size_t first_chunk) noexcept
@@ -31,11 +26,12 @@ Arena::~Arena() {
 
 void* Arena::allocate_slow(size_t bytes) {
   constexpr size_t kHeader = round_up(sizeof(Chunk));
-  if (bytes > SIZE_MAX - kHeader - kHugePage) throw std::bad_alloc();
+  if (bytes > SIZE_MAX - kHeader - kLargestHugePage) throw std::bad_alloc();
   bytes = round_up(bytes);
 
   const bool own_chunk = bytes > next_chunk_ / 2;
-  const size_t size = chunk_size(kHeader + (own_chunk ? bytes : next_chunk_));
+  // All of a large block is usable: none of its huge pages is left half used.
+  const size_t size = block_capacity(kHeader + (own_chunk ? bytes : next_chunk_));
   auto* chunk = static_cast<Chunk*>(allocate_block(size));
   chunk->previous = last_;
   chunk->size = size;

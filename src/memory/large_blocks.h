@@ -3,19 +3,28 @@
 // Fresh memory reaches a process one page fault at a time. With 4 KiB pages
 // that is one fault per 4 KiB, and under virtualisation each fault costs
 // microseconds: filling tens of megabytes this way takes longer than reading
-// the JSON that fills them. Blocks of at least a huge page are therefore
-// mapped from the system in whole huge pages, on a huge-page boundary, and
-// advised for transparent huge pages, which the kernel then faults in 2 MiB
-// at a time (where the system allows it; the advice is harmless where it does
-// not). They go back to the system as soon as they are freed. Smaller blocks
-// come from the general-purpose allocator as usual.
+// the JSON that fills them. Large blocks are therefore mapped from the system
+// in whole huge pages, on a huge-page boundary, and advised for transparent
+// huge pages, which the kernel then faults in a huge page at a time (where the
+// system allows it; the advice is harmless where it does not). They go back to
+// the system as soon as they are freed. Smaller blocks come from the
+// general-purpose allocator as usual.
+//
+// Page and huge-page sizes are read from the system once, at first use: they
+// differ between machines (arm64 kernels run 4, 16 or 64 KiB pages).
+//
+// Only memory allocated here is ever advised: advice applies to whole pages,
+// and a page of someone else's allocation may hold other objects.
 #pragma once
 
 #include <cstddef>
 
 namespace vornel::memory {
 
-inline constexpr size_t kHugePage = size_t{2} << 20;
+// Huge pages larger than this are not used: arm64 with 64 KiB pages has
+// 512 MiB ones, and rounding every large block up to one would reserve that
+// much. 32 MiB is arm64's huge page with 16 KiB pages.
+inline constexpr size_t kLargestHugePage = size_t{32} << 20;
 
 // At least `bytes` of storage aligned to 16 bytes. Throws std::bad_alloc.
 void* allocate_block(size_t bytes);
@@ -26,12 +35,20 @@ void free_block(void* block, size_t bytes) noexcept;
 // then the old block is untouched.
 void* resize_block(void* block, size_t bytes, size_t new_bytes);
 
-// Advises huge pages for the whole huge pages inside [block, block + bytes).
-void advise_huge_pages(void* block, size_t bytes) noexcept;
+// What allocate_block(bytes) really provides, all of it usable: large blocks
+// are whole huge pages (or whole pages where there are none). At most
+// `bytes` + kLargestHugePage.
+size_t block_capacity(size_t bytes) noexcept;
 
-// Readies memory that someone else allocated and that is about to be written
-// whole: huge pages where they fit, and every page faulted in by one system
-// call rather than one trap per page.
-void prefault_for_writing(void* block, size_t bytes) noexcept;
+// Faults in, by one system call rather than one trap per page, a block from
+// allocate_block that is about to be written whole. Only an optimisation: on
+// kernels before 5.14, or for blocks from the general-purpose allocator, the
+// writes fault the pages in as usual.
+void prefault_block(void* block, size_t bytes) noexcept;
+
+#ifdef VORNEL_TEST_HOOKS
+// Test builds only: while set, prefaulting fails as on kernels before 5.14.
+void fail_prefault_for_testing(bool fail) noexcept;
+#endif
 
 }  // namespace vornel::memory

@@ -46,11 +46,31 @@ TEST(HashKeys, NoTwoTablesShareAPair) {
   }
 }
 
-TEST(HashKeys, DifferBetweenThreads) {
-  HashKeys here = next_hash_keys(), there{};
-  std::thread([&] { there = next_hash_keys(); }).join();
-  EXPECT_NE(here.k1, there.k1);
+// Threads seed their keys from the operating system's random source, or
+// without one (blocked here through the test hook, as a sandbox may block it)
+// from the clock and addresses. Shown to fail when that fallback returned one
+// fixed pair.
+class HashKeysOfThreads : public testing::TestWithParam<bool> {};
+
+TEST_P(HashKeysOfThreads, Differ) {
+  const bool sources_blocked = GetParam();
+#ifdef VORNEL_TEST_HOOKS
+  fail_random_sources_for_testing(sources_blocked);
+#else
+  if (sources_blocked) GTEST_SKIP() << "needs a build with VORNEL_TEST_HOOKS";
+#endif
+  HashKeys first{}, second{};
+  std::thread([&] { first = next_hash_keys(); }).join();
+  std::thread([&] { second = next_hash_keys(); }).join();
+#ifdef VORNEL_TEST_HOOKS
+  fail_random_sources_for_testing(false);
+#endif
+  EXPECT_NE(first.k1, second.k1);
+  EXPECT_NE(first.k1, next_hash_keys().k1);
 }
+
+INSTANTIATE_TEST_SUITE_P(RandomSources, HashKeysOfThreads, testing::Bool(),
+                         [](const auto& info) { return info.param ? "blocked" : "readable"; });
 
 struct EqCase {
   const char* name;

@@ -1,3 +1,0 @@
-def columnarize(payload: bytes, min_rows: int = 20) -> bytes:
-    """Columnarize a row-oriented JSON payload; the GIL is released while it works."""
-    ...
