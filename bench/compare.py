@@ -246,11 +246,11 @@ def load_previous(path: str):
     """Another build of the module, from its extension file. Its init function
     fixes the module name, so it is loaded under the current build's name but
     kept out of sys.modules, where the current build stays."""
-    spec = importlib.util.spec_from_file_location("vornel_codec", path)
-    if spec is None:
+    module_spec = importlib.util.spec_from_file_location("vornel_codec", path)
+    if module_spec is None:
         raise ImportError(f"{path} is not a Python extension file")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
     return module
 
 
