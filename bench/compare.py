@@ -602,6 +602,16 @@ def _times(x, digits=2):
     return "–" if x is None else f"{x:,.{digits}f}×"
 
 
+def _engine_table(L: list, engines: list, measure: str, rows: list) -> None:
+    """A table of one figure per engine, then the best peer's and the control's:
+    rows of (payload, engine cells, peer name, peer cell, control cell)."""
+    L.append("| payload | " + " | ".join(engines) + f" | best peer | best peer {measure} | control |")
+    L.append("|---|" + "---:|" * len(engines) + "---|---:|---:|")
+    for name, cells, peer, peer_cell, control_cell in rows:
+        L.append(f"| {name} | " + "".join(c + " | " for c in cells) + f"{peer} | {peer_cell} | {control_cell} |")
+    L.append("")
+
+
 def write_markdown(res: dict, path: Path) -> None:
     m = res["machine"]
     L = []
@@ -690,12 +700,9 @@ def write_markdown(res: dict, path: Path) -> None:
                  "`hashlib.sha256` over the same bytes, which runs without the interpreter lock: "
                  "below 2.0 it shows how much of the second core the machine actually gave.")
         L.append("")
-        L.append("| payload | " + " | ".join(engines) + " | best peer | best peer speedup | control |")
-        L.append("|---|" + "---:|" * len(engines) + "---|---:|---:|")
-        for t in res["threads"]:
-            L.append(f"| {t['name']} | " + "".join(_times(t[n]["speedup"]) + " | " for n in engines)
-                     + f"{t['peer']} | {_times(t['peer_result']['speedup'])} | {_times(t['control']['speedup'])} |")
-        L.append("")
+        _engine_table(L, engines, "speedup", [
+            (t["name"], [_times(t[n]["speedup"]) for n in engines], t["peer"], _times(t["peer_result"]["speedup"]),
+             _times(t["control"]["speedup"])) for t in res["threads"]])
 
     if res.get("lock"):
         L.append("## The interpreter lock")
@@ -706,13 +713,10 @@ def write_markdown(res: dict, path: Path) -> None:
                  "the lock throughout, for contrast). The control is `hashlib.sha256` over the same bytes, "
                  "which gives the lock up for the whole digest: below 100% it shows what the machine took.")
         L.append("")
-        L.append("| payload | " + " | ".join(engines) + " | best peer | best peer progress | control |")
-        L.append("|---|" + "---:|" * len(engines) + "---|---:|---:|")
-        for lk in res["lock"]:
-            sp = lk["spinner"]
-            L.append(f"| {lk['name']} | " + "".join(f"{sp[n]['progress']:.0%} | " for n in engines)
-                     + f"{lk['peer']} | {sp[lk['peer']]['progress']:.0%} | {sp['control']['progress']:.0%} |")
-        L.append("")
+        _engine_table(L, engines, "progress", [
+            (lk["name"], [f"{lk['spinner'][n]['progress']:.0%}" for n in engines], lk["peer"],
+             f"{lk['spinner'][lk['peer']]['progress']:.0%}", f"{lk['spinner']['control']['progress']:.0%}")
+            for lk in res["lock"]])
         L.append("Per call, median: the time the call holds the lock, seen from a spinner thread with the "
                  "switch interval at 30 s (the start until the spinner's first time stamp inside the call, "
                  "plus the last stamp until the end; an upper bound, as it includes the hand-overs), beside "
