@@ -16,16 +16,6 @@
 namespace vornel::columnar {
 namespace {
 
-uint32_t hex4(const char* p) noexcept {
-  uint32_t value = 0;
-  for (int k = 0; k < 4; ++k) {
-    const char c = p[k];
-    const uint32_t digit = c <= '9' ? static_cast<uint32_t>(c - '0') : static_cast<uint32_t>((c | 0x20) - 'a' + 10);
-    value = (value << 4) | digit;
-  }
-  return value;
-}
-
 char simple_escape(char letter) noexcept {
   switch (letter) {
     case 'b':
@@ -59,10 +49,10 @@ void decode_string_content(std::string_view content, std::string& out) {
       out.push_back(simple_escape(letter));
       continue;
     }
-    uint32_t cp = hex4(p);
+    auto cp = static_cast<uint32_t>(json::scan::hex4_value(p));  // checked: four hex digits
     p += 4;
     if (cp >= 0xD800 && cp <= 0xDBFF) {  // checked: a trailing surrogate's escape follows
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (hex4(p + 2) - 0xDC00);
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<uint32_t>(json::scan::hex4_value(p + 2)) - 0xDC00);
       p += 6;
     }
     json::append_utf8(out, cp);
@@ -168,18 +158,18 @@ class Canonicalizer {
     const bool negative = *p_ == '-';
     const char* const digits = p_ + negative;
     const char* p = digits;
-    while (p != end_ && is_digit(*p)) ++p;
+    while (p != end_ && json::scan::is_digit(*p)) ++p;
     const char* const point = p;
     const bool has_fraction = p != end_ && *p == '.';
     if (has_fraction) {
       ++p;
-      while (p != end_ && is_digit(*p)) ++p;
+      while (p != end_ && json::scan::is_digit(*p)) ++p;
     }
     const char* const fraction_end = p;
     const bool has_exponent = p != end_ && (*p | 0x20) == 'e';
     if (has_exponent) {
       p += 2;  // the letter and a sign or the first digit
-      while (p != end_ && is_digit(*p)) ++p;
+      while (p != end_ && json::scan::is_digit(*p)) ++p;
     }
     p_ = p;
     const bool in_writer_form =
@@ -241,7 +231,11 @@ class Canonicalizer {
     out_.push_back('}');
     ++p_;
     --depth_;
-    if (!has_repeated_key(keys)) return;
+    // The keys' texts, now that nothing more is written that could move them.
+    std::vector<std::string_view> key_texts;
+    key_texts.reserve(keys.size());
+    for (const auto& [at, length] : keys) key_texts.emplace_back(out_.data() + at, length);
+    if (!has_repeated_key(key_texts)) return;
     out_.truncate(start);
     memory::Arena arena(static_cast<size_t>(p_ - source));
     const std::optional<json::Value> decoded =
@@ -249,28 +243,6 @@ class Canonicalizer {
     if (!decoded) throw std::logic_error("a value that was checked failed to read again");
     json::write_value(*decoded, out_);
   }
-
-  // Keys in the writer's form are equal exactly when their texts are. Few
-  // keys are compared pairwise; many are sorted.
-  bool has_repeated_key(std::vector<std::pair<size_t, size_t>>& keys) const {
-    const auto text = [this](const std::pair<size_t, size_t>& key) {
-      return std::string_view(out_.data() + key.first, key.second);
-    };
-    constexpr size_t kPairwiseLimit = 8;
-    if (keys.size() <= kPairwiseLimit) {
-      for (size_t i = 1; i < keys.size(); ++i) {
-        for (size_t j = 0; j < i; ++j) {
-          if (text(keys[i]) == text(keys[j])) return true;
-        }
-      }
-      return false;
-    }
-    std::sort(keys.begin(), keys.end(), [&](const auto& a, const auto& b) { return text(a) < text(b); });
-    return std::adjacent_find(keys.begin(), keys.end(),
-                              [&](const auto& a, const auto& b) { return text(a) == text(b); }) != keys.end();
-  }
-
-  static bool is_digit(char c) noexcept { return static_cast<unsigned char>(c - '0') <= 9; }
 
   const std::string_view text_;
   const char* p_;

@@ -85,8 +85,6 @@ class RowReader {
     bool canonical;  // every escape is one the writer writes
   };
 
-  static bool is_digit(char c) noexcept { return static_cast<unsigned char>(c - '0') <= 9; }
-
   // Compact text has no whitespace between tokens, and spaced text mostly a
   // single space (", " and ": "): two tests, and the scanner only for real
   // runs such as indentation.
@@ -311,10 +309,10 @@ class RowReader {
     if (p == end_) return false;
     if (*p == '0') {
       ++p;
-      if (p != end_ && is_digit(*p)) return false;
-    } else if (is_digit(*p)) {
+      if (p != end_ && json::scan::is_digit(*p)) return false;
+    } else if (json::scan::is_digit(*p)) {
       do ++p;
-      while (p != end_ && is_digit(*p));
+      while (p != end_ && json::scan::is_digit(*p));
     } else {
       return false;
     }
@@ -322,9 +320,9 @@ class RowReader {
     bool is_float = false;
     if (p != end_ && *p == '.') {
       ++p;
-      if (p == end_ || !is_digit(*p)) return false;
+      if (p == end_ || !json::scan::is_digit(*p)) return false;
       do ++p;
-      while (p != end_ && is_digit(*p));
+      while (p != end_ && json::scan::is_digit(*p));
       is_float = true;
     }
     const char* const fraction_end = p;
@@ -332,9 +330,9 @@ class RowReader {
     if (p != end_ && (*p | 0x20) == 'e') {
       ++p;
       if (p != end_ && (*p == '+' || *p == '-')) ++p;
-      if (p == end_ || !is_digit(*p)) return false;
+      if (p == end_ || !json::scan::is_digit(*p)) return false;
       do ++p;
-      while (p != end_ && is_digit(*p));
+      while (p != end_ && json::scan::is_digit(*p));
       has_exponent = true;
     }
     if (is_float ? !has_exponent && short_plain_float_in_writer_form(digits, point, fraction_end)
@@ -379,21 +377,6 @@ class RowReader {
     return true;
   }
 
-  static int hex_digit(char c) noexcept {
-    if (is_digit(c)) return c - '0';
-    const char lower = static_cast<char>(c | 0x20);
-    return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
-  }
-  static int hex4(const char* p) noexcept {
-    int value = 0;
-    for (int k = 0; k < 4; ++k) {
-      const int digit = hex_digit(p[k]);
-      if (digit < 0) return -1;
-      value = (value << 4) | digit;
-    }
-    return value;
-  }
-
   // `p` is at a backslash; moves it past the escape, which must be valid.
   bool scan_escape(const char*& p, bool& canonical) const noexcept {
     if (end_ - p < 2) return false;
@@ -415,11 +398,11 @@ class RowReader {
         return false;
     }
     if (end_ - p < 6) return false;
-    const int cp = hex4(p + 2);
+    const int cp = json::scan::hex4_value(p + 2);
     if (cp < 0 || (cp >= 0xDC00 && cp <= 0xDFFF)) return false;
     if (cp >= 0xD800 && cp <= 0xDBFF) {
       if (end_ - p < 12 || p[6] != '\\' || p[7] != 'u') return false;
-      const int low = hex4(p + 8);
+      const int low = json::scan::hex4_value(p + 8);
       if (low < 0xDC00 || low > 0xDFFF) return false;
       canonical = false;  // the writer writes the character itself
       p += 12;
@@ -488,20 +471,6 @@ class RowReader {
     // Keys in the writer's form are equal exactly when their texts are.
     if (canonical && has_repeated_key(keys)) canonical = false;
     return true;
-  }
-
-  bool has_repeated_key(std::vector<std::string_view>& keys) {
-    constexpr size_t kPairwiseLimit = 8;
-    if (keys.size() <= kPairwiseLimit) {
-      for (size_t i = 1; i < keys.size(); ++i) {
-        for (size_t j = 0; j < i; ++j) {
-          if (keys[i] == keys[j]) return true;
-        }
-      }
-      return false;
-    }
-    std::sort(keys.begin(), keys.end());
-    return std::adjacent_find(keys.begin(), keys.end()) != keys.end();
   }
 
   PlanState& state_;

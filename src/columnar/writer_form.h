@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 namespace vornel::columnar {
 
@@ -55,6 +57,23 @@ inline bool escape_in_writer_form(const char* escape, size_t length) noexcept {
   const int low = last <= '9' ? last - '0' : last - 'a' + 10;
   const int code = (escape[4] - '0') * 16 + low;
   return code != '\b' && code != '\t' && code != '\n' && code != '\f' && code != '\r';
+}
+
+// Whether an object's keys, each in the writer's form, hold one key twice.
+// Keys in the writer's form are equal exactly when their texts are. Few keys
+// are compared pairwise; many are sorted (the order of `keys` is lost).
+inline bool has_repeated_key(std::vector<std::string_view>& keys) {
+  constexpr size_t kPairwiseLimit = 8;
+  if (keys.size() <= kPairwiseLimit) {
+    for (size_t i = 1; i < keys.size(); ++i) {
+      for (size_t j = 0; j < i; ++j) {
+        if (keys[i] == keys[j]) return true;
+      }
+    }
+    return false;
+  }
+  std::sort(keys.begin(), keys.end());
+  return std::adjacent_find(keys.begin(), keys.end()) != keys.end();
 }
 
 }  // namespace vornel::columnar

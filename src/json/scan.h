@@ -64,6 +64,22 @@ inline bool is_whitespace(char c) noexcept {
   return b <= 0x20 && ((uint64_t{0x100002600} >> b) & 1) != 0;
 }
 
+inline bool is_digit(char c) noexcept { return static_cast<unsigned char>(c - '0') <= 9; }
+
+// The value of four hexadecimal digits (either case) at `p`, or -1 when one
+// of them is not a hexadecimal digit.
+inline int hex4_value(const char* p) noexcept {
+  int value = 0;
+  for (int k = 0; k < 4; ++k) {
+    const char c = p[k];
+    const char lower = static_cast<char>(c | 0x20);
+    const int digit = is_digit(c) ? c - '0' : lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
+    if (digit < 0) return -1;
+    value = (value << 4) | digit;
+  }
+  return value;
+}
+
 inline bool is_string_stop(char c) noexcept {
   const auto b = static_cast<unsigned char>(c);
   return b < 0x20 || b == '"' || b == '\\';
