@@ -531,28 +531,6 @@ def memory_growth(impl: str, path: Path, previous: str | None = None) -> dict:
 
 
 # --------------------------------------------------------------------------
-# Payloads
-
-def real_world_files(data_dir: Path) -> list[Path]:
-    """Every *.rows.json, and every *.json whose top level is a non-empty
-    array of objects."""
-    out = []
-    if not data_dir.is_dir():
-        return out
-    for p in sorted(data_dir.glob("*.json")):
-        if p.name.endswith(".rows.json"):
-            out.append(p)
-            continue
-        try:
-            doc = json.loads(p.read_bytes())
-        except ValueError:
-            continue
-        if isinstance(doc, list) and doc and all(isinstance(r, dict) for r in doc):
-            out.append(p)
-    return out
-
-
-# --------------------------------------------------------------------------
 # Report
 
 def machine(previous: str | None = None) -> dict:
@@ -953,7 +931,7 @@ def main(argv=None) -> int:
             gc.collect()
 
     if not a.no_real:
-        files = real_world_files(Path(a.data_dir))
+        files = payloads.real_world_files(Path(a.data_dir))
         if not files:
             notes.append(f"no real-world files found in {a.data_dir}")
         for path in files:

@@ -22,6 +22,9 @@ pydumps and indented hold exactly the api rows. ``ints_only=True`` turns every
 float into an integer, which gives documents whose output can be compared
 across JSON libraries without depending on how each one formats floats.
 
+``real_world_files(folder)`` picks the row files among a folder of real-world
+JSON documents.
+
 Usable from Python 3.11 and later with the standard library only.
 """
 
@@ -30,6 +33,7 @@ from __future__ import annotations
 import json
 import random
 import string
+from pathlib import Path
 
 SHAPES = ("api", "logs", "wide_sparse", "numeric", "strings", "pydumps", "indented")
 
@@ -288,6 +292,25 @@ def make(shape: str, rows: int, seed: int = 1, ints_only: bool = False) -> bytes
     return json.dumps(data, allow_nan=False, **options).encode("utf-8")
 
 
+def real_world_files(data_dir: Path) -> list[Path]:
+    """Every *.rows.json, and every *.json whose top level is a non-empty
+    array of objects."""
+    out = []
+    if not data_dir.is_dir():
+        return out
+    for p in sorted(data_dir.glob("*.json")):
+        if p.name.endswith(".rows.json"):
+            out.append(p)
+            continue
+        try:
+            doc = json.loads(p.read_bytes())
+        except ValueError:
+            continue
+        if isinstance(doc, list) and doc and all(isinstance(r, dict) for r in doc):
+            out.append(p)
+    return out
+
+
 if __name__ == "__main__":
     import argparse
     import sys
@@ -299,3 +322,4 @@ if __name__ == "__main__":
     ap.add_argument("--ints-only", action="store_true")
     a = ap.parse_args()
     sys.stdout.buffer.write(make(a.shape, a.rows, a.seed, a.ints_only))
+

@@ -227,9 +227,7 @@ def real_world_payloads():
     found = {path.name[: -len(".xz")]: path for path in (ROOT / "tests/data/real-world").glob("*.json.xz")}
     shared = ROOT.parent / "shared/data/real-world"
     if shared.is_dir():
-        from compare import real_world_files
-
-        found.update((path.name, path) for path in real_world_files(shared))
+        found.update((path.name, path) for path in payloads.real_world_files(shared))
     return sorted(found.items())
 
 
