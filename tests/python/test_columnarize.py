@@ -59,6 +59,8 @@ TRANSFORMS = [
      '{"columns":["s"],"rows":[["\u00e9/\\u001f\\""]],"constants":{}}'.encode()),
     ("float_layout", b'[{"f":1e2,"g":1E-7,"h":0.1},{"f":-0.0,"g":1e16,"h":2.5}]',
      b'{"columns":["f","g","h"],"rows":[[100.0,1e-7,0.1],[-0.0,1e+16,2.5]],"constants":{}}'),
+    ("floats_read_as_the_nearest_double", b'[{"f":12345678901234567.0,"g":9.106398238257031e-08,"h":2.4703282292062328e-324}]',
+     b'{"columns":["f","g","h"],"rows":[[1.2345678901234568e+16,9.106398238257031e-8,5e-324]],"constants":{}}'),
     ("whitespace_everywhere", b' \t\r\n[ {"a" : 1 } ,\n{ "a":2}] \n',
      b'{"columns":["a"],"rows":[[1],[2]],"constants":{}}'),
 ]
