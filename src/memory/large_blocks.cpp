@@ -4,18 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
-
-// Linux 5.14 added MADV_POPULATE_WRITE, glibc 2.35 its name; the value is the
-// kernel's, so a build against older headers still uses it where it exists.
-#ifndef MADV_POPULATE_WRITE
-#define MADV_POPULATE_WRITE 23
-#endif
 
 namespace vornel::memory {
 
@@ -79,13 +72,6 @@ void advise_huge_pages(void* block, size_t bytes) noexcept {
   if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
-#ifdef VORNEL_TEST_HOOKS
-std::atomic<bool> prefault_fails{false};
-bool prefault_blocked() noexcept { return prefault_fails.load(std::memory_order_relaxed); }
-#else
-constexpr bool prefault_blocked() noexcept { return false; }
-#endif
-
 }  // namespace
 
 size_t block_capacity(size_t bytes) noexcept {
@@ -141,17 +127,5 @@ void* resize_block(void* block, size_t bytes, size_t new_bytes) {
   }
   return resized;
 }
-
-void prefault_block(void* block, size_t bytes) noexcept {
-  // A block from the general-purpose allocator may share its pages.
-  if (bytes < page_sizes().large_block || prefault_blocked()) return;
-  // Kernels before 5.14 refuse it with EINVAL; the writes then fault the
-  // pages in, as they do for whatever part a failure with ENOMEM left out.
-  madvise(block, block_capacity(bytes), MADV_POPULATE_WRITE);
-}
-
-#ifdef VORNEL_TEST_HOOKS
-void fail_prefault_for_testing(bool fail) noexcept { prefault_fails.store(fail, std::memory_order_relaxed); }
-#endif
 
 }  // namespace vornel::memory

@@ -40,15 +40,4 @@ void* resize_block(void* block, size_t bytes, size_t new_bytes);
 // `bytes` + kLargestHugePage.
 size_t block_capacity(size_t bytes) noexcept;
 
-// Faults in, by one system call rather than one trap per page, a block from
-// allocate_block that is about to be written whole. Only an optimisation: on
-// kernels before 5.14, or for blocks from the general-purpose allocator, the
-// writes fault the pages in as usual.
-void prefault_block(void* block, size_t bytes) noexcept;
-
-#ifdef VORNEL_TEST_HOOKS
-// Test builds only: while set, prefaulting fails as on kernels before 5.14.
-void fail_prefault_for_testing(bool fail) noexcept;
-#endif
-
 }  // namespace vornel::memory

@@ -25,18 +25,8 @@ void write_pattern(void* block, size_t bytes) {
 
 // Blocks move between the general-purpose allocator and direct mappings as
 // they grow or shrink across the boundary (2 MiB, or a larger huge page);
-// contents must survive each move and the prefault that follows it, with the
-// kernel's prefault working or failing (as before Linux 5.14, through the
-// test hook). Shown to fail when the failing path cleared the block instead.
-class LargeBlocksResizing : public testing::TestWithParam<bool> {};
-
-TEST_P(LargeBlocksResizing, KeepsContentsAcrossTheDirectMappingBoundary) {
-  const bool prefault_fails = GetParam();
-#ifdef VORNEL_TEST_HOOKS
-  fail_prefault_for_testing(prefault_fails);
-#else
-  if (prefault_fails) GTEST_SKIP() << "needs a build with VORNEL_TEST_HOOKS";
-#endif
+// contents must survive each move.
+TEST(LargeBlocks, KeepContentsAcrossTheDirectMappingBoundary) {
   constexpr size_t kMiB = size_t{1} << 20;
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   const size_t sizes[] = {100, 2 * kMiB - 1, 2 * kMiB, 6 * kMiB + 17, 1000, kLargestHugePage + 3, 10 * kMiB};
@@ -44,7 +34,6 @@ TEST_P(LargeBlocksResizing, KeepsContentsAcrossTheDirectMappingBoundary) {
   size_t size = 0;
   for (const size_t next : sizes) {
     block = resize_block(block, size, next);
-    prefault_block(block, next);
     ASSERT_TRUE(holds_pattern(block, size < next ? size : next)) << size << " -> " << next;
     EXPECT_GE(block_capacity(next), next);
     if (block_capacity(next) != next) {
@@ -56,13 +45,7 @@ TEST_P(LargeBlocksResizing, KeepsContentsAcrossTheDirectMappingBoundary) {
     size = next;
   }
   free_block(block, size);
-#ifdef VORNEL_TEST_HOOKS
-  fail_prefault_for_testing(false);
-#endif
 }
-
-INSTANTIATE_TEST_SUITE_P(Prefault, LargeBlocksResizing, testing::Bool(),
-                         [](const auto& info) { return info.param ? "failing" : "working"; });
 
 TEST(LargeBlocks, ImpossibleSizesThrowBadAlloc) {
   EXPECT_THROW(allocate_block(SIZE_MAX - 5), std::bad_alloc);
