@@ -311,8 +311,7 @@ class RowReader {
       ++p;
       if (p != end_ && json::scan::is_digit(*p)) return false;
     } else if (json::scan::is_digit(*p)) {
-      do ++p;
-      while (p != end_ && json::scan::is_digit(*p));
+      p = json::scan::skip_digits(p + 1, end_);
     } else {
       return false;
     }
@@ -321,8 +320,7 @@ class RowReader {
     if (p != end_ && *p == '.') {
       ++p;
       if (p == end_ || !json::scan::is_digit(*p)) return false;
-      do ++p;
-      while (p != end_ && json::scan::is_digit(*p));
+      p = json::scan::skip_digits(p + 1, end_);
       is_float = true;
     }
     const char* const fraction_end = p;
@@ -331,8 +329,7 @@ class RowReader {
       ++p;
       if (p != end_ && (*p == '+' || *p == '-')) ++p;
       if (p == end_ || !json::scan::is_digit(*p)) return false;
-      do ++p;
-      while (p != end_ && json::scan::is_digit(*p));
+      p = json::scan::skip_digits(p + 1, end_);
       has_exponent = true;
     }
     if (is_float ? !has_exponent && short_plain_float_in_writer_form(digits, point, fraction_end)

@@ -66,6 +66,22 @@ inline bool is_whitespace(char c) noexcept {
 
 inline bool is_digit(char c) noexcept { return static_cast<unsigned char>(c - '0') <= 9; }
 
+// The first byte at or after p that is not an ASCII digit (or end), eight
+// bytes at a time: ids, timestamps and long fractions make digit runs of 10
+// to 20 bytes. With t = byte ^ '0', digits are exactly the bytes with t < 10:
+// t + 0x76 sets the high bit for t >= 10, and t's own high bit for the rest.
+// A carry out of a byte reaches only the bytes above it, which lie after a
+// byte that is already flagged.
+inline const char* skip_digits(const char* p, const char* end) noexcept {
+  for (; end - p >= 8; p += 8) {
+    const uint64_t t = load_le64(p) ^ (kEveryByte * '0');
+    const uint64_t stops = ((t + kEveryByte * 0x76) | t) & kHighBits;
+    if (stops != 0) return p + first_flagged_byte(stops);
+  }
+  while (p != end && is_digit(*p)) ++p;
+  return p;
+}
+
 // The value of four hexadecimal digits (either case) at `p`, or -1 when one
 // of them is not a hexadecimal digit.
 inline int hex4_value(const char* p) noexcept {

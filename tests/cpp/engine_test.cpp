@@ -30,6 +30,10 @@ INSTANTIATE_TEST_SUITE_P(
         R"([{"n":9007199254740993},{"n":9007199254740992.0}])", R"([{"n":9007199254740993},{"n":9007199254740992}])",
         R"([{"n":1.0},{"n":1}])", R"([{"n":10e-1},{"n":1}])", R"([{"n":[1]},{"n":[1.0]}])",
         R"([{"n":[0.0]},{"n":[-0.0]}])", R"([{"n":1e400}])", R"([{"n":01}])",
+        // digit runs, read eight bytes at a time, ended by each neighbour of
+        // the digits, at every place in a word, and by the end of the input
+        R"([{"a":1234567,"b":123456789012345678901,"c":0.123456789e-12345678}])", R"([{"a":12345678/}])",
+        R"([{"a":123456789:}])", R"([{"a":1.2345678901234:}])", R"([{"a":1e1234567/}])", "[{\"a\":12345678",
         // strings: the writer's escapes, others, surrogate pairs, invalid ones
         R"([{"s":"a\"\\\b\f\n\r\t\u0001\u001f"}])", R"([{"s":"\/\u0041\u00e9\u000a\u001F\ud83d\ude00"}])",
         R"([{"s":"\ud800"}])", R"([{"s":"\udc00"}])", R"([{"s":"\x"}])", "[{\"s\":\"\xff\"}]",
