@@ -3,9 +3,12 @@
 // a cell of a row.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 #include "fuzz_properties.h"
@@ -30,6 +33,10 @@ INSTANTIATE_TEST_SUITE_P(
         R"([{"n":9007199254740993},{"n":9007199254740992.0}])", R"([{"n":9007199254740993},{"n":9007199254740992}])",
         R"([{"n":1.0},{"n":1}])", R"([{"n":10e-1},{"n":1}])", R"([{"n":[1]},{"n":[1.0]}])",
         R"([{"n":[0.0]},{"n":[-0.0]}])", R"([{"n":1e400}])", R"([{"n":01}])",
+        // floats of 16 and 17 digits: shortest or not, either side of the
+        // plain layout's limits (10^15 and 10^-5), an integral value
+        R"([{"a":0.30000000000000004,"b":0.29999999999999999,"c":-76.97085670593106,"d":0.000012345678901234567}])",
+        R"([{"a":1234567890123456.7,"b":12345678901234567.5,"c":0.0000012345678901234567,"d":9007199254740993.0}])",
         // digit runs, read eight bytes at a time, ended by each neighbour of
         // the digits, at every place in a word, and by the end of the input
         R"([{"a":1234567,"b":123456789012345678901,"c":0.123456789e-12345678}])", R"([{"a":12345678/}])",
@@ -53,6 +60,23 @@ INSTANTIATE_TEST_SUITE_P(
         R"([{"a":1},{"b":2},{"a":1,"b":2}])",
         // refusals
         "", "[", "[1]", "[{}, 2]", "[{\"a\":1},]", "[{\"a\" 1}]", "{}", "[] x", R"([{"a":tru}])", "[{\"a\":1}"));
+
+// Random doubles in the texts other writers give them: shortest (as Python
+// writes them), 16 and 17 significant digits (as printf's %.16g and %.17g
+// do), in plain layout wherever the writer uses it too.
+TEST(EngineMatchesDocuments, OnFloatTextsOfOtherWriters) {
+  std::mt19937_64 rng(20261209);
+  for (int k = 0; k < 3000; ++k) {
+    const double magnitude = std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 120) - 100);
+    std::string payload = "[";
+    for (const char* format : {"%.15f", "%.16g", "%.17g", "%.16f", "%.20f"}) {
+      char text[400];
+      std::snprintf(text, sizeof text, format, magnitude);
+      payload += std::string(payload.size() > 1 ? "," : "") + "{\"f\":" + text + "}";
+    }
+    ASSERT_TRUE(engine_matches_documents(payload + "]")) << payload;
+  }
+}
 
 std::string read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
