@@ -231,8 +231,8 @@ class Canonicalizer {
     ++p_;
     --depth_;
     // The keys' texts, now that nothing more is written that could move them.
-    std::vector<std::string_view> key_texts;
-    key_texts.reserve(keys.size());
+    std::vector<std::string_view>& key_texts = rewriter_.key_texts_;
+    key_texts.clear();
     for (const auto& [at, length] : keys) key_texts.emplace_back(out_.data() + at, length);
     if (!has_repeated_key(key_texts)) return;
     out_.truncate(start);

@@ -49,6 +49,9 @@ class Rewriter {
   // length) in `out_`, which may move as it grows. A deque, so that adding
   // a depth leaves the open ones where they are.
   std::deque<std::vector<std::pair<size_t, size_t>>> key_spans_;
+  // Views of the keys of the object just closed, for the repeated-key test:
+  // one list serves every object, as the test runs once its members are done.
+  std::vector<std::string_view> key_texts_;
 };
 
 }  // namespace vornel::columnar
