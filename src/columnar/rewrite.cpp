@@ -156,20 +156,13 @@ class Canonicalizer {
     const char* const start = p_;
     const bool negative = *p_ == '-';
     const char* const digits = p_ + negative;
-    const char* p = digits;
-    while (p != end_ && json::scan::is_digit(*p)) ++p;
+    const char* p = json::scan::skip_digits(digits, end_);
     const char* const point = p;
     const bool has_fraction = p != end_ && *p == '.';
-    if (has_fraction) {
-      ++p;
-      while (p != end_ && json::scan::is_digit(*p)) ++p;
-    }
+    if (has_fraction) p = json::scan::skip_digits(p + 1, end_);
     const char* const fraction_end = p;
     const bool has_exponent = p != end_ && (*p | 0x20) == 'e';
-    if (has_exponent) {
-      p += 2;  // the letter and a sign or the first digit
-      while (p != end_ && json::scan::is_digit(*p)) ++p;
-    }
+    if (has_exponent) p = json::scan::skip_digits(p + 2, end_);  // past the letter and a sign or first digit
     p_ = p;
     const bool in_writer_form =
         !has_exponent && (has_fraction ? short_plain_float_in_writer_form(digits, point, fraction_end)
