@@ -22,11 +22,13 @@ inline bool integer_in_writer_form(const char* digits, size_t count, bool negati
 }
 
 // Digits, a point and digits (no exponent), decided without reading them.
-// The reader gives the double nearest to the text, and with at most 15
-// digits no other decimal of 15 digits or fewer lies within half a unit in
-// the last place of that double (such decimals are at least 10^-15 apart
-// relatively, doubles 2^-52), so these digits are the shortest that read
-// back. The text is then the writer's when it is laid out as the writer
+// The reader is not correctly rounded in general, but here it is: with at
+// most 15 digits the significand is below 10^15 < 2^53 and the power of ten
+// at most 10^15, both exact doubles, so its one division rounds once and
+// gives the double nearest to the text. No other decimal of 15 digits or
+// fewer lies within half a unit in the last place of that double (such
+// decimals are at least 10^-15 apart relatively, doubles 2^-52), so these
+// digits are the shortest that read back, and the writer prints them. The text is then the writer's when it is laid out as the writer
 // lays it out: no trailing zero in the fraction but the "0" of an integral
 // value, and the first significant digit no further right than 10^-5
 // (beyond, the writer uses an exponent). Other floats need formatting to

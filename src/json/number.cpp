@@ -1,10 +1,11 @@
 #include "json/number.h"
 
-#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 
+#include "json/pow10_table.h"
 #include "json/scan.h"
 
 namespace vornel::json {
@@ -55,31 +56,29 @@ inline bool eight_digits(const char* p, size_t n, size_t i, uint64_t& value) noe
 // s * 10^8 + eight more digits still fits in 64 bits.
 constexpr uint64_t kU64HundredMillionth = UINT64_MAX / 100000000 - 1;
 
-// Powers of ten that a double holds exactly.
-constexpr double kExactPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-constexpr int32_t kMaxExactPow10 = 22;
-constexpr uint64_t kMaxExactSignificand = uint64_t{1} << 53;
-
-// The double nearest to the number text [digits, end) (without its sign),
-// whose digits read as s * 10^x. Most texts in data have a short significand
-// and a small exponent: both are then exact doubles, so one multiply or
-// divide, itself correctly rounded, gives the nearest double. (A significand
-// whose digits were dropped is above 2^53, so it never takes this way.) The
-// rest go to the C++ library's correctly rounded conversion of the whole
-// text. Returns false when the value is too large for a double; a value too
-// small for one becomes 0.
-bool compose_float(const char* digits, const char* end, uint64_t s, int32_t x, double& f) noexcept {
-  if (s <= kMaxExactSignificand && x >= -kMaxExactPow10 && x <= kMaxExactPow10) {
-    f = x >= 0 ? static_cast<double>(s) * kExactPow10[x] : static_cast<double>(s) / kExactPow10[-x];
+// s * 10^x, composed fast: one conversion of s to a double, then one
+// multiply or divide by the double nearest to a power of ten (after one
+// divide by 1e308 per 308 orders of magnitude beyond the table). Each step
+// rounds on its own, so a float of more than 15 significant digits or a
+// large exponent can land a unit or two in the last place away from the
+// double nearest to its text, and a tiny one can flush to zero. The writer
+// prints what was read, so these results show in the output; they are this
+// reader's, on every machine and runtime, and stay as they are. False when
+// the value is too large for a double.
+bool compose_float(uint64_t s, int32_t x, double& f) noexcept {
+  f = static_cast<double>(s);
+  while (x < -308 || x > 308) {
+    if (f == 0.0) return true;
+    if (x > 308) return false;
+    f /= POW10[308];
+    x += 308;
+  }
+  if (x < 0) {
+    f /= POW10[-x];
     return true;
   }
-  const std::from_chars_result result = std::from_chars(digits, end, f);
-  if (result.ec == std::errc{}) return true;
-  // Out of range: s is at least 1 and below 2^64, so s * 10^x overflows
-  // only for a non-negative x and underflows only for a negative one.
-  f = 0.0;
-  return x < 0;
+  f *= POW10[x];
+  return !std::isinf(f);
 }
 
 [[gnu::cold, gnu::noinline]] bool fail(NumberFailure& failure, ErrorCode code, size_t index) noexcept {
@@ -187,7 +186,7 @@ bool read_number(std::string_view input, size_t& cursor, bool negative, Value& o
   }
 
   double f;
-  if (!compose_float(p + cursor, p + i, s, x, f)) return fail(failure, ErrorCode::number_out_of_range, i);
+  if (!compose_float(s, x, f)) return fail(failure, ErrorCode::number_out_of_range, i);
   cursor = i;
   out = Value::floating(negative ? -f : f);
   return true;

@@ -1,9 +1,11 @@
 // Conversion of one JSON number text into a number Value.
 //
 // Integers accumulate in one u64 register; texts with a fraction or exponent
-// (and integers outside the u64/i64 ranges) become the float nearest to their
-// decimal value, so that every float passes through unchanged: the writer
-// prints the shortest text that reads back as that same double.
+// (and integers outside the u64/i64 ranges) become floats through one
+// integer-to-double conversion and one multiply or divide by a power of ten.
+// This is fast and deliberately not correctly rounded: 12345678901234567.0
+// reads as 12345678901234566.0. The writer prints what was read, so these
+// exact results are visible in the output and must not "improve".
 #pragma once
 
 #include <cstddef>
