@@ -1,5 +1,6 @@
 #include "columnar/cell_match.h"
 
+#include <cstring>
 #include <string_view>
 
 #include "json/number.h"
@@ -130,14 +131,20 @@ double integer_as_double(Text text) noexcept {
   return negative ? -static_cast<double>(magnitude) : static_cast<double>(magnitude);
 }
 
-// A float's text as the double it reads as: the payload's own text, or the
-// shortest form a rewrite put in its place, which reads as the same double.
-double float_value(Text text) {
-  const bool negative = text[0] == '-';
-  size_t cursor = negative;
+// The double a float cell was read as: stored before a rewritten text, and
+// read again (the reader is deterministic) from the payload's own text.
+double float_value(const PlanState& state, const Cell& cell) {
+  double value;
+  if (cell.rewritten()) {
+    std::memcpy(&value, state.rewrites.data() + (cell.offset & ~Cell::kRewritten) - sizeof value, sizeof value);
+    return value;
+  }
+  size_t cursor = cell.offset;
+  const bool negative = state.payload[cursor] == '-';
+  cursor += negative;
   json::Value number;
   json::NumberFailure failure;
-  json::read_number(text, cursor, negative, number, failure);  // read once already
+  json::read_number(state.payload, cursor, negative, number, failure);  // read once already
   return number.as_f64();
 }
 
@@ -152,7 +159,8 @@ bool cells_match(const PlanState& state, const Cell& candidate, const Cell& refe
   const bool b_integer = is_integer_text(b);
   if (a_integer && b_integer) return false;
   if (!a_integer && !b_integer) return nested_numbers_equal(a, b);
-  return a_integer ? integer_as_double(a) == float_value(b) : float_value(a) == integer_as_double(b);
+  return a_integer ? integer_as_double(a) == float_value(state, reference)
+                   : float_value(state, candidate) == integer_as_double(b);
 }
 
 }  // namespace vornel::columnar

@@ -20,7 +20,8 @@ struct PlanState {
   CellStore cells;
   std::vector<uint32_t> row_sizes;  // cells of each row, rows in order
   ColumnTable columns;
-  // Texts of rewritten cells.
+  // Texts of rewritten cells. A rewritten number's text is preceded by its
+  // value as 8 bytes of a double, which the constant test needs exactly.
   json::ByteBuffer rewrites;
 
   // The output's layout, once every row is read: each column's position

@@ -71,7 +71,8 @@ uint64_t Rewriter::string(std::string_view text) {
   return at;
 }
 
-uint64_t Rewriter::number(std::string_view text) {
+uint64_t Rewriter::number(double value, std::string_view text) {
+  out_.append(reinterpret_cast<const char*>(&value), sizeof value);
   const uint64_t at = out_.size();
   out_.append(text);
   return at;

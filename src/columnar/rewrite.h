@@ -29,9 +29,9 @@ class Rewriter {
   // differently (or not at all).
   uint64_t string(std::string_view text);
 
-  // A number whose writer's text is `text`, a float's shortest form: it
-  // reads back as the same double.
-  uint64_t number(std::string_view text);
+  // A number read as the float `value`, whose writer's text is `text`: the
+  // text, preceded by the value itself as 8 bytes (see PlanState::rewrites).
+  uint64_t number(double value, std::string_view text);
 
   // An array or object with whitespace or rewritten content inside, or a
   // repeated key.

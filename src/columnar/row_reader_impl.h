@@ -69,12 +69,13 @@ class RowReader {
   enum class Kind : uint8_t { null, literal, number, string, container };
 
   // A value's text [begin, end). For a number that is not in the writer's
-  // form, float_text_ holds the writer's text.
+  // form, `number` holds its value and float_text_ the writer's text.
   struct ValueText {
     const char* begin;
     const char* end;
     Kind kind;
     bool canonical;
+    double number;
   };
 
   struct StringText {
@@ -208,7 +209,7 @@ class RowReader {
       case Kind::string:
         return rewriter_.string(text);
       case Kind::number:
-        return rewriter_.number(float_text());
+        return rewriter_.number(value.number, float_text());
       default:
         return rewriter_.container(text);
     }
@@ -340,7 +341,8 @@ class RowReader {
     json::Value number;
     json::NumberFailure failure;
     if (!json::read_number(state_.payload, cursor, negative, number, failure)) return false;
-    float_text_length_ = static_cast<size_t>(json::write_f64(number.as_f64(), float_text_) - float_text_);
+    out.number = number.as_f64();
+    float_text_length_ = static_cast<size_t>(json::write_f64(out.number, float_text_) - float_text_);
     const auto length = static_cast<size_t>(p - p_);
     out.canonical = float_text_length_ == length && std::memcmp(float_text_, p_, length) == 0;
     p_ = p;

@@ -59,8 +59,19 @@ TRANSFORMS = [
      '{"columns":["s"],"rows":[["\u00e9/\\u001f\\""]],"constants":{}}'.encode()),
     ("float_layout", b'[{"f":1e2,"g":1E-7,"h":0.1},{"f":-0.0,"g":1e16,"h":2.5}]',
      b'{"columns":["f","g","h"],"rows":[[100.0,1e-7,0.1],[-0.0,1e+16,2.5]],"constants":{}}'),
-    ("floats_read_as_the_nearest_double", b'[{"f":12345678901234567.0,"g":9.106398238257031e-08,"h":2.4703282292062328e-324}]',
-     b'{"columns":["f","g","h"],"rows":[[1.2345678901234568e+16,9.106398238257031e-8,5e-324]],"constants":{}}'),
+    # Floats are converted fast, not correctly rounded: each of these reads a
+    # unit or two away from the double nearest to its text, or flushes to 0.
+    ("floats_converted_fast",
+     b'[{"a":999999999999999.9,"b":12345678901234567.0,"c":1.23456789012345678e-300,"d":2.4703282292062328e-324,'
+     b'"e":9007199254740993.0,"f":0.000000000000000000000000000001}]',
+     b'{"columns":["a","b","c","d","e","f"],"rows":[[1000000000000000.0,1.2345678901234566e+16,'
+     b'1.234567890123457e-300,0.0,9007199254740994.0,9.999999999999999e-31]],"constants":{}}'),
+    # A rewritten float whose shortest text reads back as another double
+    # still matches an integer by the double it was read as.
+    # A float matches an integer by the double it was read as, even where
+    # its shortest text, read again, would give a neighbour.
+    ("rewritten_float_matches_by_the_double_read", b'[{"n":1854679518563690240},{"n":1854679518563690323.0}]',
+     b'{"columns":[],"rows":[[],[]],"constants":{"n":1854679518563690240}}'),
     ("whitespace_everywhere", b' \t\r\n[ {"a" : 1 } ,\n{ "a":2}] \n',
      b'{"columns":["a"],"rows":[[1],[2]],"constants":{}}'),
 ]
@@ -89,6 +100,8 @@ ERRORS = [
     ("row_is_array", b'[{"a":1},[1,2]]', "expected a JSON object row, got: [1,2]"),
     ("row_is_string", b'["a\\"\\n\xc3\xa9"]', 'expected a JSON object row, got: "a\\"\\n\u00e9"'),
     ("row_is_float", b"[{},1.50]", "expected a JSON object row, got: 1.5"),
+    ("row_is_long_integer", b"[-237462374673276894279832749832423479823246327846]",
+     "expected a JSON object row, got: -2.3746237467327687e+47"),
     ("first_bad_row_reported", b"[true,false]", "expected a JSON object row, got: true"),
 ]
 
