@@ -4,8 +4,10 @@
 // Each returns false when the property fails.
 #pragma once
 
-#include <span>
+#include <bit>
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -16,6 +18,7 @@
 #include "columnar/row_reader.h"
 #include "json/reader.h"
 #include "json/writer.h"
+#include "number_model.h"
 
 namespace vornel::fuzz {
 
@@ -35,12 +38,52 @@ inline bool columnarize_is_sound(std::string_view payload) {
 }
 
 // Reader against writer: whatever reads successfully, once written, reads
-// again to an equal value and writes to identical bytes. Floats included:
-// the reader gives the double nearest to the text and the writer a text that
-// reads back as the same double.
+// again to an equal value and writes to identical bytes.
+//
+// Floats are the one exception. The reader converts decimal text fast, not
+// correctly rounded, so the shortest text of a double (which a correctly
+// rounded reader maps back to it) may read as a neighbour. Each float read
+// the second time must be exactly what the model of the conversion makes of
+// the written text, and the bytes are compared only for documents where no
+// float moved.
 namespace detail {
 
 using namespace json;
+
+// eq, where a float read from the written text must be the model's reading
+// of that text. Sets `moved` when any float moved.
+inline bool equal_under_model(const Value& first, const Value& again, bool& moved) {
+  if (first.kind() != again.kind()) return false;
+  switch (first.kind()) {
+    case Kind::number: {
+      if (first.number_rep() != NumberRep::floating || again.number_rep() != NumberRep::floating) {
+        return eq(first, again);
+      }
+      char text[kFloatScratch];
+      const std::optional<double> model = model_float({text, static_cast<size_t>(write_f64(first.as_f64(), text) - text)});
+      moved |= std::bit_cast<uint64_t>(first.as_f64()) != std::bit_cast<uint64_t>(again.as_f64());
+      return model && std::bit_cast<uint64_t>(*model) == std::bit_cast<uint64_t>(again.as_f64());
+    }
+    case Kind::array: {
+      auto xs = first.as_array(), ys = again.as_array();
+      if (xs.size() != ys.size()) return false;
+      for (size_t i = 0; i < xs.size(); ++i) {
+        if (!equal_under_model(xs[i], ys[i], moved)) return false;
+      }
+      return true;
+    }
+    case Kind::object: {
+      if (first.as_object().size() != again.as_object().size()) return false;
+      for (const Member& m : first.as_object()) {
+        const Value* other = again.as_object().get(m.key.view());
+        if (other == nullptr || !equal_under_model(m.value, *other, moved)) return false;
+      }
+      return true;
+    }
+    default:
+      return eq(first, again);
+  }
+}
 
 inline std::string write_list(std::span<const Value> values) {
   ByteBuffer out;
@@ -66,10 +109,11 @@ inline bool reader_and_writer_agree(std::string_view input) {
   auto second = read_value_list(text, arena);
   auto* again = std::get_if<std::vector<Value>>(&second);
   if (again == nullptr || again->size() != values->size()) return false;
+  bool moved = false;
   for (size_t i = 0; i < values->size(); ++i) {
-    if (!eq((*values)[i], (*again)[i])) return false;
+    if (!equal_under_model((*values)[i], (*again)[i], moved)) return false;
   }
-  return write_list(*again) == text;
+  return moved || write_list(*again) == text;
 }
 
 // The streaming engine against the document path, on every scanner this

@@ -18,8 +18,8 @@ sys.path.insert(0, str(ROOT / "bench"))
 import payloads  # noqa: E402  (the benchmark's generators, beside the project)
 
 # Integers around 2^53, where distinct integers share a double, and a few
-# floats that every writer spells alike. No lone surrogates: they cannot be
-# encoded as UTF-8.
+# floats that every writer spells alike and the reader reads exactly. No
+# lone surrogates: they cannot be encoded as UTF-8.
 text = st.text(st.characters(exclude_categories=["Cs"]), max_size=8)
 near_2_53 = st.integers(2**53 - 2, 2**53 + 2)
 exact_floats = st.sampled_from([2.0**53, 2.0**52, 1.0, 0.0, -0.0])
@@ -118,14 +118,67 @@ def test_mutated_payloads_give_bytes_or_runtime_error():
             json.loads(out)  # well-formed whenever accepted
 
 
+POW10 = [float(f"1e{k}") for k in range(309)]  # each the double nearest to 10^k
+
+
+def read_float_as_the_module_does(text):
+    """The double the module reads from a number text that it makes a float.
+
+    The module converts fast, not correctly rounded: digits go into a 64-bit
+    significand while they fit (further integer digits are dropped, each one
+    raising the decimal exponent; further fraction digits are ignored), and
+    that significand, made a double, is multiplied or divided by the double
+    nearest to a power of ten, once, after a division by 1e308 for every 308
+    orders of magnitude beyond them. Python's floats are binary64 and round
+    each of these operations correctly, so this is exact."""
+    negative = text.startswith("-")
+    mantissa, _, exponent = text.lstrip("-").lower().partition("e")
+    integer, _, fraction = mantissa.partition(".")
+    s = x = 0
+    dropping = False
+    for digit in map(int, integer):
+        dropping = dropping or s * 10 + digit > 2**64 - 1
+        if dropping:
+            x += 1
+        else:
+            s = s * 10 + digit
+    for digit in map(int, fraction):
+        if s * 10 + digit > 2**64 - 1:
+            break
+        s, x = s * 10 + digit, x - 1
+    e = int(exponent or "0")
+    if abs(e) > 2**31 - 1:
+        assert not (s and e > 0), f"{text} is out of range"
+        return -0.0 if negative else 0.0
+    x = max(-(2**31), min(2**31 - 1, x + e))
+    f = float(s)
+    while (x < -308 or x > 308) and f != 0.0:
+        assert x < -308, f"{text} is out of range"
+        f, x = f / POW10[308], x + 308
+    if f != 0.0:
+        f = f * POW10[x] if x >= 0 else f / POW10[-x]
+        assert not math.isinf(f), f"{text} is out of range"
+    return -f if negative else f
+
+
+def read_as_the_module_does(payload):
+    """The payload's rows as Python objects, as the module reads them:
+    integers in the two 64-bit ranges as Python's own, exact; every other
+    number as the float the module's conversion makes of its text."""
+    def integer(text):
+        value = int(text)
+        return value if -(2**63) <= value <= 2**64 - 1 and text != "-0" else read_float_as_the_module_does(text)
+
+    return json.loads(payload, parse_float=read_float_as_the_module_does, parse_int=integer)
+
+
 def assert_rebuilds_rows(payload):
     """Each row is the constants plus its non-null cells, and equals the row
     passed in under the module's rules: a null member is absent; a repeated
     key holds its last value (Python's json reads objects that way too); a
     constant is the first row's value, which matches every row's by the rules
-    of constants. Every cell is exactly the value passed in: each float is
-    the double nearest to its text, as Python reads it too."""
-    row_list = json.loads(payload)
+    of constants. Every cell is exactly the value passed in."""
+    row_list = read_as_the_module_does(payload)
     out = json.loads(columnarize(payload))
     constants, columns = out["constants"], out["columns"]
     assert not constants.keys() & set(columns)
