@@ -4,7 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "json/scan.h"
+#include "json/lexical.h"
 
 namespace vornel::columnar {
 
@@ -36,7 +36,7 @@ uint32_t ColumnTable::find_or_add(std::string_view name, bool copy, bool in_firs
   Column& added = columns_.emplace_back();
   added.name = name;
   added.hash = hash;
-  added.raw_comparable = std::none_of(name.begin(), name.end(), json::scan::is_string_stop);
+  added.raw_comparable = std::none_of(name.begin(), name.end(), json::is_string_stop);
   added.all_match = in_first_row;  // a column missing from the first row is never constant
   slots_[slot] = slot_of(column, hash);
   if (2 * columns_.size() > slots_.size()) grow();

@@ -9,19 +9,24 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "columnar/cell_match.h"
-#include "columnar/rewrite.h"
 #include "columnar/row_reader.h"
 #include "columnar/writer_form.h"
+#include "json/lexical.h"
 #include "json/number.h"
+#include "json/reader.h"
 #include "json/scan.h"
 #include "json/utf8.h"
 #include "json/writer.h"
+#include "memory/arena.h"
 
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)

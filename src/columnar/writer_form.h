@@ -28,11 +28,11 @@ inline bool integer_in_writer_form(const char* digits, size_t count, bool negati
 // gives the double nearest to the text. No other decimal of 15 digits or
 // fewer lies within half a unit in the last place of that double (such
 // decimals are at least 10^-15 apart relatively, doubles 2^-52), so these
-// digits are the shortest that read back, and the writer prints them. The text is then the writer's when it is laid out as the writer
-// lays it out: no trailing zero in the fraction but the "0" of an integral
-// value, and the first significant digit no further right than 10^-5
-// (beyond, the writer uses an exponent). Other floats need formatting to
-// tell.
+// digits are the shortest that read back, and the writer prints them. The
+// text is then the writer's when it is laid out as the writer lays it out:
+// no trailing zero in the fraction but the "0" of an integral value, and the
+// first significant digit no further right than 10^-5 (beyond, the writer
+// uses an exponent). Other floats need formatting to tell.
 inline bool short_plain_float_in_writer_form(const char* integer, const char* point,
                                              const char* fraction_end) noexcept {
   const char* const fraction = point + 1;

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "json/debug_string.h"
+#include "json/lexical.h"
 #include "json/number.h"
 #include "json/scan.h"
 #include "json/utf8.h"
@@ -15,23 +16,6 @@
 namespace vornel::json {
 
 namespace {
-
-constexpr std::array<bool, 256> kStringStop = [] {
-  std::array<bool, 256> table{};
-  for (int b = 0; b < 0x20; ++b) table[b] = true;
-  table['"'] = true;
-  table['\\'] = true;
-  return table;
-}();
-
-constexpr std::array<int8_t, 256> kHexValue = [] {
-  std::array<int8_t, 256> table{};
-  table.fill(-1);
-  for (int c = '0'; c <= '9'; ++c) table[c] = static_cast<int8_t>(c - '0');
-  for (int c = 'a'; c <= 'f'; ++c) table[c] = static_cast<int8_t>(c - 'a' + 10);
-  for (int c = 'A'; c <= 'F'; ++c) table[c] = static_cast<int8_t>(c - 'A' + 10);
-  return table;
-}();
 
 enum class Start : uint8_t { invalid, null, true_, false_, minus, digit, string, array, object };
 
@@ -50,8 +34,8 @@ constexpr std::array<Start, 256> kValueStart = [] {
 
 // ---- The reader ---------------------------------------------------------------
 
-// One call's state. Reading is recursive; the depth budget bounds it at 127
-// open arrays and objects. Elements and members are gathered on one reusable
+// One call's state. Reading is recursive; the depth budget bounds it at
+// kMaxDepth open arrays and objects. Elements and members are gathered on one reusable
 // stack per nesting level and moved into exactly sized storage when their
 // array or object closes.
 class Reader {
@@ -81,12 +65,12 @@ class Reader {
   }
 
  private:
-  static constexpr uint8_t kDepthBudget = 128;
+  static constexpr uint8_t kDepthBudget = kMaxDepth + 1;
 
   size_t peek_index() const noexcept { return i_ < n_ ? i_ + 1 : n_; }
 
   void skip_whitespace() noexcept {
-    while (i_ < n_ && scan::is_whitespace(p_[i_])) ++i_;
+    while (i_ < n_ && is_whitespace(p_[i_])) ++i_;
   }
 
   // Failures record the message and the input index; the line and column are
@@ -281,7 +265,7 @@ class Reader {
           i_ += 8;
           continue;
         }
-        while (i_ < n_ && !kStringStop[static_cast<unsigned char>(p_[i_])]) ++i_;
+        while (i_ < n_ && !is_string_stop(p_[i_])) ++i_;
         if (i_ == n_) return fail(ErrorCode::eof_while_parsing_string, n_);
         break;
       }
@@ -316,51 +300,21 @@ class Reader {
   // After a backslash: one escape, decoded into the scratch buffer.
   bool read_escape() {
     if (i_ == n_) return fail(ErrorCode::eof_while_parsing_string, n_);
-    switch (p_[i_++]) {
-      case '"':
-        scratch_.push_back('"');
-        return true;
-      case '\\':
-        scratch_.push_back('\\');
-        return true;
-      case '/':
-        scratch_.push_back('/');
-        return true;
-      case 'b':
-        scratch_.push_back('\b');
-        return true;
-      case 'f':
-        scratch_.push_back('\f');
-        return true;
-      case 'n':
-        scratch_.push_back('\n');
-        return true;
-      case 'r':
-        scratch_.push_back('\r');
-        return true;
-      case 't':
-        scratch_.push_back('\t');
-        return true;
-      case 'u':
-        return read_unicode_escape();
-      default:
-        return fail(ErrorCode::invalid_escape, i_);
-    }
+    const char letter = p_[i_++];
+    if (letter == 'u') return read_unicode_escape();
+    const int value = simple_escape_value(letter);
+    if (value < 0) return fail(ErrorCode::invalid_escape, i_);
+    scratch_.push_back(static_cast<char>(value));
+    return true;
   }
 
   // Four hexadecimal digits. All four bytes are taken before any is tested,
   // so a short escape swallows what follows it, a closing quote included.
   bool read_hex4(uint32_t& value) {
     if (n_ - i_ < 4) return fail(ErrorCode::eof_while_parsing_string, n_);
-    int32_t v = 0;
-    bool all_hex = true;
-    for (size_t k = 0; k < 4; ++k) {
-      const int8_t digit = kHexValue[static_cast<unsigned char>(p_[i_ + k])];
-      all_hex &= digit >= 0;
-      v = (v << 4) | (digit & 0xF);
-    }
+    const int v = hex4_value(p_ + i_);
     i_ += 4;
-    if (!all_hex) return fail(ErrorCode::invalid_escape, i_);
+    if (v < 0) return fail(ErrorCode::invalid_escape, i_);
     value = static_cast<uint32_t>(v);
     return true;
   }
@@ -369,8 +323,8 @@ class Reader {
   bool read_unicode_escape() {
     uint32_t first = 0;
     if (!read_hex4(first)) return false;
-    if (first >= 0xDC00 && first <= 0xDFFF) return fail(ErrorCode::lone_leading_surrogate_in_hex_escape, i_);
-    if (first < 0xD800 || first > 0xDFFF) {
+    if (is_low_surrogate(first)) return fail(ErrorCode::lone_leading_surrogate_in_hex_escape, i_);
+    if (!is_high_surrogate(first)) {
       append_utf8(scratch_, first);
       return true;
     }
@@ -380,8 +334,8 @@ class Reader {
     }
     uint32_t second = 0;
     if (!read_hex4(second)) return false;
-    if (second < 0xDC00 || second > 0xDFFF) return fail(ErrorCode::lone_leading_surrogate_in_hex_escape, i_);
-    append_utf8(scratch_, 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00));
+    if (!is_low_surrogate(second)) return fail(ErrorCode::lone_leading_surrogate_in_hex_escape, i_);
+    append_utf8(scratch_, combine_surrogates(first, second));
     return true;
   }
 

@@ -28,6 +28,8 @@
 #include <immintrin.h>
 #endif
 
+#include "json/lexical.h"
+
 namespace vornel::json::scan {
 
 inline constexpr uint64_t kEveryByte = 0x0101010101010101;
@@ -58,14 +60,6 @@ inline uint64_t string_stop_flags(uint64_t word) noexcept {
 // The index of the first flagged byte of a non-zero flag word.
 inline unsigned first_flagged_byte(uint64_t flags) noexcept { return static_cast<unsigned>(std::countr_zero(flags)) >> 3; }
 
-// Space, tab, line feed, carriage return: a four-member test as one mask.
-inline bool is_whitespace(char c) noexcept {
-  const auto b = static_cast<unsigned char>(c);
-  return b <= 0x20 && ((uint64_t{0x100002600} >> b) & 1) != 0;
-}
-
-inline bool is_digit(char c) noexcept { return static_cast<unsigned char>(c - '0') <= 9; }
-
 // The first byte at or after p that is not an ASCII digit (or end), eight
 // bytes at a time: ids, timestamps and long fractions make digit runs of 10
 // to 20 bytes. With t = byte ^ '0', digits are exactly the bytes with t < 10:
@@ -80,25 +74,6 @@ inline const char* skip_digits(const char* p, const char* end) noexcept {
   }
   while (p != end && is_digit(*p)) ++p;
   return p;
-}
-
-// The value of four hexadecimal digits (either case) at `p`, or -1 when one
-// of them is not a hexadecimal digit.
-inline int hex4_value(const char* p) noexcept {
-  int value = 0;
-  for (int k = 0; k < 4; ++k) {
-    const char c = p[k];
-    const char lower = static_cast<char>(c | 0x20);
-    const int digit = is_digit(c) ? c - '0' : lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
-    if (digit < 0) return -1;
-    value = (value << 4) | digit;
-  }
-  return value;
-}
-
-inline bool is_string_stop(char c) noexcept {
-  const auto b = static_cast<unsigned char>(c);
-  return b < 0x20 || b == '"' || b == '\\';
 }
 
 // The scalar tails every scanner ends with.

@@ -55,8 +55,11 @@ inline bool is_valid_utf8(const char* text, size_t size) noexcept {
   return is_valid_utf8<scan::WordScan>(text, text + size);
 }
 
-// Appends the UTF-8 bytes of code point `cp` (at most U+10FFFF, not a
-// surrogate).
+// The UTF-8 bytes of code point `cp` (at most U+10FFFF, not a surrogate),
+// written at `out`, which has room for four; returns how many.
+unsigned encode_utf8(uint32_t cp, char* out) noexcept;
+
+// Appends the UTF-8 bytes of code point `cp`.
 void append_utf8(std::string& out, uint32_t cp);
 
 }  // namespace vornel::json

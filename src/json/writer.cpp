@@ -12,6 +12,7 @@
 
 #include "json/scan.h"
 #include "json/shortest_float.h"
+#include "json/utf8.h"
 #include "memory/large_blocks.h"
 
 namespace vornel::json {
@@ -107,6 +108,24 @@ inline const char* copy_plain_run(const char* in, const char* end, char*& dst) n
 
 }  // namespace
 
+char* write_string_code_point(uint32_t cp, char* out) noexcept {
+  if (cp >= 0x80) return out + encode_utf8(cp, out);
+  const char form = kEscape[cp];
+  if (form == 0) {
+    *out = static_cast<char>(cp);
+    return out + 1;
+  }
+  out[0] = '\\';
+  if (form != 'u') {
+    out[1] = form;
+    return out + 2;
+  }
+  std::memcpy(out + 1, "u00", 3);
+  out[4] = kHexDigits[cp >> 4];
+  out[5] = kHexDigits[cp & 0xf];
+  return out + 6;
+}
+
 void serialize_str(std::string_view text, ByteBuffer& out) {
   const char* in = text.data();
   const char* const end = in + text.size();
@@ -123,22 +142,13 @@ void serialize_str(std::string_view text, ByteBuffer& out) {
   while ((in = copy_plain_run(in, end, dst)) != end) {
     const unsigned char byte = static_cast<unsigned char>(*in++);
     const size_t rest = static_cast<size_t>(end - in) + 1;  // and the closing quote
-    if (static_cast<size_t>(limit - dst) < 6 + rest) {
+    if (static_cast<size_t>(limit - dst) < kCodePointScratch + rest) {
       out.commit(static_cast<size_t>(dst - out.tail()));
-      out.reserve_more(6 + rest);
+      out.reserve_more(kCodePointScratch + rest);
       dst = out.tail();
       limit = dst + (out.capacity() - out.size());
     }
-    if (const char form = kEscape[byte]; form == 'u') {
-      std::memcpy(dst, "\\u00", 4);
-      dst[4] = kHexDigits[byte >> 4];
-      dst[5] = kHexDigits[byte & 0xf];
-      dst += 6;
-    } else {
-      dst[0] = '\\';
-      dst[1] = form;
-      dst += 2;
-    }
+    dst = write_string_code_point(byte, dst);  // a byte to escape: below 0x80
   }
   *dst++ = '"';
   out.commit(static_cast<size_t>(dst - out.tail()));

@@ -70,6 +70,13 @@ void write_value(const Value& value, ByteBuffer& out);
 // Appends one JSON string: a quote, the escaped bytes of `text`, a quote.
 void serialize_str(std::string_view text, ByteBuffer& out);
 
+// The writer's text for one code point inside a string: the escape it
+// writes for '"', '\\' and the bytes below 0x20, or else the code point's
+// UTF-8 bytes. Writes at most kCodePointScratch bytes at `out` and returns
+// the end.
+inline constexpr size_t kCodePointScratch = 6;
+char* write_string_code_point(uint32_t cp, char* out) noexcept;
+
 // Scratch sizes: 20 bytes hold any 64-bit integer with its sign; 24 bytes
 // hold any float text (sign, 17 digits, point, "e-324").
 inline constexpr size_t kIntegerScratch = 20;
