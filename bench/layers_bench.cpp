@@ -5,15 +5,23 @@
 //   plan           plan_columnar: read the rows into cells, lay out the output
 //   write          Plan::write into a buffer of the planned length (output bytes)
 //   memcpy_output  copy as many bytes as the output has (output bytes)
-//   columnarize    both steps, the whole transform
+//   columnarize    both steps, the whole transform, into a new buffer
 //   document       the document path: read into values, transform, write
 //   read           read_value_list alone
+//
+// and, where the build found them, two anchors: what the fastest C and C++
+// JSON libraries take to read the same document and write it back compactly,
+// each in its own way (a round trip, not our transform):
+//
+//   yyjson         yyjson_read + yyjson_write + freeing both
+//   simdjson       a reused DOM parser's parse + minify to a string
 //
 // The documents are the JSON files named on the command line (after Google
 // Benchmark's own flags); bench/layers generates the usual set and runs this.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +29,13 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#if defined(VORNEL_BENCH_YYJSON)
+#include <yyjson.h>
+#endif
+#if defined(VORNEL_BENCH_SIMDJSON)
+#include <simdjson.h>
+#endif
 
 #include "columnar/columnarize.h"
 #include "columnar/document_transform.h"
@@ -120,6 +135,41 @@ void run_columnarize(benchmark::State& state, const std::string& document) {
   bytes_processed(state, document);
 }
 
+#if defined(VORNEL_BENCH_YYJSON)
+void run_yyjson(benchmark::State& state, const std::string& document) {
+  for (auto _ : state) {
+    yyjson_doc* doc = yyjson_read(document.data(), document.size(), YYJSON_READ_NOFLAG);
+    if (doc == nullptr) {
+      state.SkipWithError("yyjson refused the document");
+      return;
+    }
+    size_t length = 0;
+    char* text = yyjson_write(doc, YYJSON_WRITE_NOFLAG, &length);
+    benchmark::DoNotOptimize(text);
+    std::free(text);
+    yyjson_doc_free(doc);
+  }
+  bytes_processed(state, document);
+}
+#endif
+
+#if defined(VORNEL_BENCH_SIMDJSON)
+void run_simdjson(benchmark::State& state, const std::string& document) {
+  simdjson::dom::parser parser;
+  const simdjson::padded_string padded(document);
+  for (auto _ : state) {
+    simdjson::dom::element root;
+    if (parser.parse(padded).get(root) != simdjson::SUCCESS) {
+      state.SkipWithError("simdjson refused the document");
+      return;
+    }
+    std::string text = simdjson::minify(root);
+    benchmark::DoNotOptimize(text);
+  }
+  bytes_processed(state, document);
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -143,6 +193,12 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark((name + "/columnarize").c_str(), run_columnarize, document);
     benchmark::RegisterBenchmark((name + "/document").c_str(), run_document, document);
     benchmark::RegisterBenchmark((name + "/read").c_str(), run_read, document);
+#if defined(VORNEL_BENCH_YYJSON)
+    benchmark::RegisterBenchmark((name + "/yyjson").c_str(), run_yyjson, document);
+#endif
+#if defined(VORNEL_BENCH_SIMDJSON)
+    benchmark::RegisterBenchmark((name + "/simdjson").c_str(), run_simdjson, document);
+#endif
   }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
