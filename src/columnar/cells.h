@@ -38,6 +38,10 @@ class CellStore {
   Cell& operator[](size_t i) noexcept { return blocks_[i >> kBlockShift][i & (kBlockSize - 1)]; }
   const Cell& operator[](size_t i) const noexcept { return blocks_[i >> kBlockShift][i & (kBlockSize - 1)]; }
 
+  // Empties the store, keeping its blocks for the next plan.
+  void clear() noexcept { size_ = 0; }
+  size_t retained_bytes() const noexcept { return blocks_.size() * kBlockSize * sizeof(Cell); }
+
   size_t push(const Cell& cell) {
     if ((size_ >> kBlockShift) == blocks_.size()) add_block();
     (*this)[size_] = cell;

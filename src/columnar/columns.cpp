@@ -9,6 +9,7 @@
 namespace vornel::columnar {
 
 namespace {
+constexpr size_t kFirstSlots = 16;
 constexpr uint64_t kEmptySlot = UINT64_MAX;
 constexpr uint64_t kHashHalf = 0xFFFFFFFF00000000;
 
@@ -16,7 +17,18 @@ uint64_t slot_of(uint32_t column, uint64_t hash) noexcept { return (hash & kHash
 uint32_t column_in(uint64_t slot) noexcept { return static_cast<uint32_t>(slot); }
 }  // namespace
 
-ColumnTable::ColumnTable() : slots_(16, kEmptySlot), keys_(json::next_hash_keys()) {}
+ColumnTable::ColumnTable() : slots_(kFirstSlots, kEmptySlot), keys_(json::next_hash_keys()) {}
+
+void ColumnTable::clear() noexcept {
+  columns_.clear();
+  std::fill(slots_.begin(), slots_.end(), kEmptySlot);
+  keys_ = json::next_hash_keys();
+  decoded_names_.clear();
+}
+
+size_t ColumnTable::retained_bytes() const noexcept {
+  return columns_.capacity() * sizeof(Column) + slots_.capacity() * sizeof(uint64_t);
+}
 
 uint32_t ColumnTable::find_or_add(std::string_view name, bool copy, bool in_first_row) {
   const uint64_t hash = json::siphash13(keys_, name.data(), name.size());
@@ -27,11 +39,7 @@ uint32_t ColumnTable::find_or_add(std::string_view name, bool copy, bool in_firs
     if ((slots_[slot] & kHashHalf) == (hash & kHashHalf) && is(column, name)) return column;
   }
   if (columns_.size() >= kNoColumn - 1) throw std::length_error("too many columns");
-  if (copy && !name.empty()) {
-    char* held = names_.allocate_array<char>(name.size());
-    std::memcpy(held, name.data(), name.size());
-    name = {held, name.size()};
-  }
+  if (copy) name = decoded_names_.emplace_back(name);
   const auto column = static_cast<uint32_t>(columns_.size());
   Column& added = columns_.emplace_back();
   added.name = name;

@@ -6,11 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <deque>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "json/siphash.h"
-#include "memory/arena.h"
 
 namespace vornel::columnar {
 
@@ -56,6 +57,11 @@ class ColumnTable {
 
   ColumnTable();
 
+  // Empties the table for the next plan, under fresh hash keys, keeping its
+  // storage.
+  void clear() noexcept;
+  size_t retained_bytes() const noexcept;
+
   std::vector<Column>& columns() noexcept { return columns_; }
   const std::vector<Column>& columns() const noexcept { return columns_; }
 
@@ -77,7 +83,8 @@ class ColumnTable {
   // that a probe rarely needs to look at the column itself.
   std::vector<uint64_t> slots_;
   json::HashKeys keys_;
-  memory::Arena names_;
+  // Names decoded from keys with escapes: a deque never moves its strings.
+  std::deque<std::string> decoded_names_;
 };
 
 }  // namespace vornel::columnar

@@ -166,10 +166,64 @@ class RowWriter {
 
 }  // namespace
 
+void PlanState::start(std::string_view text) {
+  payload = text;
+  cells.clear();
+  row_sizes.clear();
+  columns.clear();
+  rewrites.truncate(0);
+  output_position.clear();
+  kept_columns = 0;
+  head.truncate(0);
+  tail.truncate(0);
+  output_size = 0;
+  document_output.truncate(0);
+  from_document = false;
+  reader.clear();
+}
+
+size_t PlanState::retained_bytes() const noexcept {
+  return cells.retained_bytes() + row_sizes.capacity() * sizeof(uint32_t) + columns.retained_bytes() +
+         rewrites.capacity() + output_position.capacity() * sizeof(uint32_t) + head.capacity() + tail.capacity() +
+         document_output.capacity() + reader.retained_bytes();
+}
+
+namespace {
+
+// Each thread keeps the state of its last plan for its next one, so that a
+// call on a small payload allocates nothing of its own. A state that grew
+// beyond this is freed instead: one large payload must not pin its memory
+// for the thread's lifetime. A megabyte holds the cells of about 50,000
+// members, more than most payloads that tools return have.
+constexpr size_t kKeptStateBytes = size_t{1} << 20;
+
+thread_local std::unique_ptr<PlanState> kept_state;
+
+std::unique_ptr<PlanState> state_for(std::string_view payload) {
+  std::unique_ptr<PlanState> state = std::move(kept_state);
+  if (state == nullptr) state = std::make_unique<PlanState>();
+  state->start(payload);
+  return state;
+}
+
+void keep_for_next_plan(std::unique_ptr<PlanState> state) noexcept {
+  if (kept_state == nullptr && state->retained_bytes() <= kKeptStateBytes) kept_state = std::move(state);
+}
+
+}  // namespace
+
 Plan::Plan(std::unique_ptr<PlanState> state) : state_(std::move(state)) {}
 Plan::Plan(Plan&&) noexcept = default;
-Plan& Plan::operator=(Plan&&) noexcept = default;
-Plan::~Plan() = default;
+Plan& Plan::operator=(Plan&& other) noexcept {
+  if (this != &other) {
+    if (state_ != nullptr) keep_for_next_plan(std::move(state_));
+    state_ = std::move(other.state_);
+  }
+  return *this;
+}
+Plan::~Plan() {
+  if (state_ != nullptr) keep_for_next_plan(std::move(state_));
+}
 
 size_t Plan::output_size() const noexcept { return state_->output_size; }
 
@@ -191,16 +245,19 @@ std::variant<Plan, std::string> plan_columnar(std::string_view payload) {
 }
 
 std::variant<Plan, std::string> plan_columnar(std::string_view payload, ScanPath path) {
-  auto state = std::make_unique<PlanState>(payload);
+  std::unique_ptr<PlanState> state = state_for(payload);
   if (read_rows(*state, path)) {
     lay_out(*state);
     return Plan(std::move(state));
   }
   // Refused, or beyond the row reader's limits: the document path gives the
   // message, or the output.
-  state = std::make_unique<PlanState>(payload);
+  state->start(payload);
   Outcome outcome = columnarize_document(payload);
-  if (auto* message = std::get_if<std::string>(&outcome)) return std::move(*message);
+  if (auto* message = std::get_if<std::string>(&outcome)) {
+    keep_for_next_plan(std::move(state));
+    return std::move(*message);
+  }
   state->document_output = std::move(std::get<json::ByteBuffer>(outcome));
   state->output_size = state->document_output.size();
   state->from_document = true;

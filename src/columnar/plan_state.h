@@ -9,12 +9,17 @@
 
 #include "columnar/cells.h"
 #include "columnar/columns.h"
+#include "columnar/reader_scratch.h"
 #include "json/writer.h"
 
 namespace vornel::columnar {
 
 struct PlanState {
-  explicit PlanState(std::string_view payload_text) : payload(payload_text) {}
+  // Empty, for the payload `text`: everything a previous plan left is
+  // cleared, and its storage kept for this one.
+  void start(std::string_view text);
+  // Roughly what the state holds on to between plans.
+  size_t retained_bytes() const noexcept;
 
   std::string_view payload;  // read in place; must outlive the plan
   CellStore cells;
@@ -38,6 +43,8 @@ struct PlanState {
   // When the document path made the output instead, the output itself.
   json::ByteBuffer document_output;
   bool from_document = false;
+
+  ReaderScratch reader;
 
   std::string_view text_of(const Cell& cell) const noexcept {
     const uint64_t at = cell.offset & ~Cell::kRewritten;

@@ -37,7 +37,9 @@ class RowReader {
         begin_(state.payload.data()),
         p_(begin_),
         end_(begin_ + state.payload.size()),
-        values_(begin_, end_, state.rewrites) {}
+        previous_columns_(state.reader.previous_columns),
+        current_columns_(state.reader.current_columns),
+        values_(begin_, end_, state.rewrites, state.reader) {}
 
   bool read() {
     skip_whitespace();
@@ -130,9 +132,9 @@ class RowReader {
   // quotes, decoded here when it holds escapes.
   uint32_t column_of(std::string_view name, bool escaped, size_t position, bool first_row) {
     if (escaped) {
-      key_scratch_.clear();
-      json::decode_string_content(name, key_scratch_);
-      name = key_scratch_;
+      state_.reader.decoded_key.clear();
+      json::decode_string_content(name, state_.reader.decoded_key);
+      name = state_.reader.decoded_key;
     }
     if (position < previous_columns_.size() && state_.columns.is(previous_columns_[position], name)) {
       return previous_columns_[position];
@@ -202,10 +204,9 @@ class RowReader {
   const char* const begin_;
   const char* p_;
   const char* const end_;
+  std::vector<uint32_t>& previous_columns_;  // the previous row's column at each position
+  std::vector<uint32_t>& current_columns_;
   ValueScanner<Scan> values_;
-  std::vector<uint32_t> previous_columns_;  // the previous row's column at each position
-  std::vector<uint32_t> current_columns_;
-  std::string key_scratch_;
 };
 
 }  // namespace vornel::columnar

@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "columnar/reader_scratch.h"
 #include "columnar/writer_form.h"
 #include "json/lexical.h"
 #include "json/number.h"
@@ -55,8 +56,8 @@ template <class Scan>
 class ValueScanner {
  public:
   // Scans values of the payload [begin, end), rewriting into `out`.
-  ValueScanner(const char* begin, const char* end, json::ByteBuffer& out) noexcept
-      : begin_(begin), end_(end), out_(out) {}
+  ValueScanner(const char* begin, const char* end, json::ByteBuffer& out, ReaderScratch& scratch) noexcept
+      : begin_(begin), end_(end), out_(out), scratch_(scratch) {}
 
   // The value at `p` (not whitespace), the member of an object nested in
   // `depth` open arrays and objects; moves `p` past it. A rewritten number is
@@ -305,7 +306,8 @@ class ValueScanner {
     const char* const object_begin = p_;
     const uint64_t out_mark = out_.size();
     const char* const run_mark = run_;
-    std::vector<std::string_view>& keys = keys_at_depth_[depth];
+    if (depth > scratch_.deepest_object) scratch_.deepest_object = depth;
+    std::vector<std::string_view>& keys = scratch_.keys_at_depth[depth];
     keys.clear();
     ++p_;
     skip_whitespace_inside();
@@ -343,13 +345,11 @@ class ValueScanner {
   // A key with escapes that the writer spells otherwise, as the writer
   // writes it, kept for the repeated-key test of its object.
   std::string_view writer_text_of_key(const char* key_begin, const char* key_end) {
-    decoded_key_.clear();
-    json::decode_string_content({key_begin + 1, static_cast<size_t>(key_end - key_begin - 2)}, decoded_key_);
+    scratch_.decoded_key.clear();
+    json::decode_string_content({key_begin + 1, static_cast<size_t>(key_end - key_begin - 2)}, scratch_.decoded_key);
     json::ByteBuffer text;
-    json::serialize_str(decoded_key_, text);
-    char* held = key_texts_.allocate_array<char>(text.size());
-    std::memcpy(held, text.data(), text.size());
-    return {held, text.size()};
+    json::serialize_str(scratch_.decoded_key, text);
+    return scratch_.rewritten_keys.emplace_back(text.view());
   }
 
   // An object with a repeated key keeps the key's first position and takes
@@ -375,10 +375,7 @@ class ValueScanner {
   const char* p_ = nullptr;
   const char* run_ = nullptr;  // where the text not yet in `out_` begins, while rewriting
   bool rewriting_ = false;     // whether the current member value's text differs from the writer's
-  // The keys of the objects open at each depth, for the repeated-key test.
-  std::array<std::vector<std::string_view>, json::kMaxDepth + 1> keys_at_depth_;
-  std::string decoded_key_;
-  memory::Arena key_texts_{256};
+  ReaderScratch& scratch_;
 };
 
 }  // namespace vornel::columnar

@@ -133,7 +133,8 @@ inline bool engine_matches_documents(std::string_view payload) {
   const columnar::Outcome reference = columnar::columnarize_document(payload);
   const auto* expected = std::get_if<json::ByteBuffer>(&reference);
   for (const columnar::ScanPath path : scan_paths()) {
-    columnar::PlanState state(payload);
+    columnar::PlanState state;
+    state.start(payload);
     const bool read = columnar::read_rows(state, path);
     if (read != (expected != nullptr)) return false;
     auto planned = columnar::plan_columnar(payload, path);
