@@ -25,6 +25,14 @@ struct Cell {
 };
 static_assert(sizeof(Cell) == 16);
 
+// One row: how many cells it has (they follow the previous row's in the
+// store), and whether they come in column order, each column after the one
+// before, so that the writer can take them as they are.
+struct RowCells {
+  uint32_t count;
+  bool in_column_order;
+};
+
 // Cells in reading order, in fixed blocks: growing never moves a cell, and
 // the peak is one block above the cells held.
 class CellStore {

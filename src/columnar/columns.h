@@ -23,6 +23,12 @@ struct Column {
   // The name holds no '"', '\\' or control byte, so a key in the payload
   // whose raw bytes are the name followed by '"' is this name.
   bool raw_comparable;
+  // When the name and its closing quote fit in 16 bytes: those bytes as two
+  // little-endian words, and a mask of the bytes that count in each, so
+  // that a key is compared with two loads instead of a call.
+  bool key_in_words = false;
+  std::array<uint64_t, 2> key_words{};
+  std::array<uint64_t, 2> key_masks{};
 
   // While reading: the last row that held the key, and its cell there
   // (kNoCell while that row's value is null). A key repeated within a row
@@ -36,6 +42,7 @@ struct Column {
   uint64_t text_bytes = 0;
   uint64_t reference_cell = kNoCell;
   bool all_match = true;
+  bool all_match_before_row = true;  // as it stood before the current row's value
 
   // Cells whose texts differ from the reference's but matched it (an object
   // with its members in another order): a later cell with one of these
@@ -47,10 +54,13 @@ struct Column {
 };
 
 // Columns in order of first appearance, found by name through an
-// open-addressing table of column numbers (linear probing) hashed with SipHash-1-3 under
-// per-thread keys. Rows usually list their keys in the same order, so the
-// caller tries the previous row's column at the same position first and
-// asks the table only when that guess misses.
+// open-addressing table of column numbers (linear probing) hashed with
+// SipHash-1-3 under per-thread keys. Rows usually list their keys in the
+// same order, so the caller tries the previous row's column at the same
+// position first and asks the table only when that guess misses. Rows that
+// each hold a different subset of many keys miss it all the time; for them
+// a small cache, indexed by a cheap fingerprint of the name, finds most
+// names without SipHash.
 class ColumnTable {
  public:
   static constexpr uint32_t kNoColumn = UINT32_MAX;
@@ -83,6 +93,13 @@ class ColumnTable {
   // that a probe rarely needs to look at the column itself.
   std::vector<uint64_t> slots_;
   json::HashKeys keys_;
+  // The column last found or added for each line of the fingerprint. An
+  // entry is only a guess, checked against the name, so it stays valid
+  // from one plan to the next without clearing: a stale one names another
+  // column, or one that is not there yet.
+  static constexpr int kCacheLineBits = 9;
+  static size_t cache_line(std::string_view name) noexcept;
+  std::array<uint32_t, size_t{1} << kCacheLineBits> recent_;
   // Names decoded from keys with escapes: a deque never moves its strings.
   std::deque<std::string> decoded_names_;
 };

@@ -23,7 +23,7 @@ struct PlanState {
 
   std::string_view payload;  // read in place; must outlive the plan
   CellStore cells;
-  std::vector<uint32_t> row_sizes;  // cells of each row, rows in order
+  std::vector<RowCells> rows;
   ColumnTable columns;
   // Texts of rewritten cells. A rewritten number's text is preceded by its
   // value as 8 bytes of a double, which the constant test needs exactly.

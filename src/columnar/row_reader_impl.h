@@ -62,7 +62,7 @@ class RowReader {
   // Compact text has no whitespace between tokens, and spaced text mostly a
   // single space (", " and ": "): two tests, and the scanner only for real
   // runs such as indentation.
-  void skip_whitespace() noexcept {
+  [[gnu::always_inline]] void skip_whitespace() noexcept {
     if (p_ == end_ || !json::is_whitespace(*p_)) return;
     ++p_;
     if (p_ != end_ && json::is_whitespace(*p_)) p_ = Scan::skip_whitespace(p_ + 1, end_);
@@ -77,6 +77,9 @@ class RowReader {
     ++p_;  // '{'
     const size_t first_cell = state_.cells.size();
     current_columns_.clear();
+    // Whether the row's cells come in column order, each column after the
+    // one before: the writer then takes them as they are.
+    bool in_column_order = true;
     skip_whitespace();
     if (p_ == end_) return false;
     if (*p_ != '}') {
@@ -89,6 +92,7 @@ class RowReader {
           if (!values_.scan_key(p_, escaped)) return false;
           column = column_of({key_begin + 1, static_cast<size_t>(p_ - key_begin - 2)}, escaped, position, row == 0);
         }
+        in_column_order &= current_columns_.empty() || column > current_columns_.back();
         current_columns_.push_back(column);
         skip_whitespace();
         if (p_ == end_ || *p_ != ':') return false;
@@ -107,7 +111,10 @@ class RowReader {
     }
     ++p_;  // '}'
     previous_columns_.swap(current_columns_);
-    return finish_row(row, first_cell);
+    const size_t cells = state_.cells.size() - first_cell;
+    if (cells > UINT32_MAX) return false;
+    state_.rows.push_back({static_cast<uint32_t>(cells), in_column_order});
+    return true;
   }
 
   // Rows of one payload mostly list the same keys in the same order. When
@@ -119,8 +126,12 @@ class RowReader {
     const uint32_t column = previous_columns_[position];
     const Column& expected = state_.columns.columns()[column];
     const size_t length = expected.name.size();
-    if (!expected.raw_comparable || static_cast<size_t>(end_ - p_) < length + 2 || p_[length + 1] != '"' ||
-        (length != 0 && std::memcmp(p_ + 1, expected.name.data(), length) != 0)) {
+    if (expected.key_in_words && end_ - p_ > 16) {
+      const uint64_t low = json::scan::load_le64(p_ + 1) ^ expected.key_words[0];
+      const uint64_t high = json::scan::load_le64(p_ + 9) ^ expected.key_words[1];
+      if (((low & expected.key_masks[0]) | (high & expected.key_masks[1])) != 0) return ColumnTable::kNoColumn;
+    } else if (!expected.raw_comparable || static_cast<size_t>(end_ - p_) < length + 2 || p_[length + 1] != '"' ||
+               (length != 0 && std::memcmp(p_ + 1, expected.name.data(), length) != 0)) {
       return ColumnTable::kNoColumn;
     }
     p_ += length + 2;
@@ -142,8 +153,10 @@ class RowReader {
     return state_.columns.find_or_add(name, escaped, first_row);
   }
 
-  // Files a member's value under its column for this row. A repeated key
-  // keeps the cell of its first occurrence and takes the later value.
+  // Files a member's value under its column for this row, and counts it
+  // in the column's statistics. A repeated key keeps the cell of its first
+  // occurrence and takes the later value, which replaces the earlier one in
+  // the statistics too.
   bool record(uint32_t column_number, uint64_t row, const ScannedValue& value) {
     Cell cell{0, 0, column_number};
     if (value.kind != ValueKind::null) {
@@ -156,36 +169,47 @@ class RowReader {
     Column& column = state_.columns.columns()[column_number];
     if (column.last_row != row) {
       column.last_row = row;
-      column.last_cell = value.kind == ValueKind::null ? kNoCell : state_.cells.push(cell);
+      column.last_cell = kNoCell;
     } else if (column.last_cell != kNoCell) {
-      state_.cells[column.last_cell] = cell;  // a null clears it
-    } else if (value.kind != ValueKind::null) {
-      column.last_cell = state_.cells.push(cell);
+      uncount(column, column.last_cell, row);
     }
+    if (value.kind == ValueKind::null) {
+      if (column.last_cell != kNoCell) state_.cells[column.last_cell].length = 0;  // cleared
+      return true;
+    }
+    if (column.last_cell == kNoCell) {
+      column.last_cell = state_.cells.push(cell);
+    } else {
+      state_.cells[column.last_cell] = cell;
+    }
+    count(column, column.last_cell, row);
     return true;
   }
 
-  // Once a row is complete (repeated keys settled), its cells update their
-  // columns' statistics; the constant test stops comparing a column at its
-  // first mismatch.
-  bool finish_row(uint64_t row, size_t first_cell) {
-    const size_t count = state_.cells.size() - first_cell;
-    if (count > UINT32_MAX) return false;
-    state_.row_sizes.push_back(static_cast<uint32_t>(count));
-    std::vector<Column>& columns = state_.columns.columns();
-    for (size_t i = first_cell; i < state_.cells.size(); ++i) {
-      const Cell& cell = state_.cells[i];
-      if (cell.cleared()) continue;
-      Column& column = columns[cell.column];
-      ++column.non_null_rows;
-      column.text_bytes += cell.length;
-      if (row == 0) {
-        column.reference_cell = i;
-      } else if (column.all_match) {
-        column.all_match = column.reference_cell != kNoCell && matches_reference(column, i);
-      }
+  // The statistics of a column with one more row's value, at `cell_index`.
+  // The constant test stops comparing a column at its first mismatch.
+  void count(Column& column, uint64_t cell_index, uint64_t row) {
+    ++column.non_null_rows;
+    column.text_bytes += state_.cells[cell_index].length;
+    column.all_match_before_row = column.all_match;
+    if (row == 0) {
+      column.reference_cell = cell_index;
+    } else if (column.all_match) {
+      column.all_match = column.reference_cell != kNoCell && matches_reference(column, cell_index);
     }
-    return true;
+  }
+
+  // Takes back the count of a value that a repeated key replaces.
+  void uncount(Column& column, uint64_t cell_index, uint64_t row) noexcept {
+    const Cell& cell = state_.cells[cell_index];
+    if (cell.cleared()) return;
+    --column.non_null_rows;
+    column.text_bytes -= cell.length;
+    column.all_match = column.all_match_before_row;
+    if (row == 0) column.reference_cell = kNoCell;
+    for (uint64_t& matched : column.matched_cells) {
+      if (matched == cell_index) matched = kNoCell;  // its text is about to change
+    }
   }
 
   bool matches_reference(Column& column, uint64_t cell_index) {
