@@ -6,7 +6,10 @@
 #include <cstdint>
 #include <string>
 
+#include <type_traits>
+
 #include "json/scan.h"
+#include "json/utf8_avx2.h"
 
 namespace vornel::json {
 
@@ -40,9 +43,16 @@ inline const char* skip_multibyte_sequence(const char* p, const char* end) noexc
 }
 
 // Whether [p, end) is well-formed UTF-8; runs of ASCII are skipped as many
-// bytes at a time as `Scan` takes.
+// bytes at a time as `Scan` takes. With AVX2, texts of a block or more are
+// checked 32 bytes at a time whatever they hold: a long text in a script
+// other than Latin is mostly multi-byte sequences.
 template <class Scan>
 bool is_valid_utf8(const char* p, const char* end) noexcept {
+#if defined(__x86_64__)
+  if constexpr (std::is_same_v<Scan, scan::Avx2Scan>) {
+    if (end - p >= 32) return utf8_avx2::is_valid(p, end);
+  }
+#endif
   for (;;) {
     p = Scan::skip_ascii(p, end);
     if (p == end) return true;

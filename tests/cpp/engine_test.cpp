@@ -78,6 +78,39 @@ TEST(EngineMatchesDocuments, OnFloatTextsOfOtherWriters) {
   }
 }
 
+// Strings of every length up to a few vector blocks, of multi-byte
+// characters among ASCII, half of them with one broken sequence at a random
+// place: cut short, overlong, a surrogate, beyond U+10FFFF, a stray
+// continuation, or a byte of a good one changed.
+TEST(EngineMatchesDocuments, OnMultiByteTextOfEveryLength) {
+  const std::string characters[] = {"a",          "\\u00e9",         "\\\"",           "\xc3\xa9",
+                                    "\xe6\x97\xa5", "\xf0\x9f\x98\x80", "\xed\x9f\xbf", "\xef\xbf\xbd"};
+  const std::string broken[] = {"\xc3",         "\xe6\x97",         "\xf0\x9f\x98",     "\xc0\xaf",
+                                "\xc1\xbf",     "\xe0\x80\xaf",     "\xe0\x9f\xbf",     "\xf0\x80\x80\xaf",
+                                "\xf0\x8f\xbf\xbf", "\xed\xa0\x80",     "\xed\xbf\xbf",     "\xf4\x90\x80\x80",
+                                "\xf5\x80\x80\x80", "\xff",             "\x80",             "\xc3\xa9\xa9"};
+  std::mt19937_64 rng(20261210);
+  for (int k = 0; k < 20000; ++k) {
+    // Half the strings are mostly ASCII, so that whole blocks of it come
+    // between multi-byte characters.
+    const bool mostly_ascii = k % 2 == 0;
+    std::string text;
+    while (text.size() < static_cast<size_t>(k % 100)) {
+      text += mostly_ascii && rng() % 8 != 0 ? "a" : characters[rng() % std::size(characters)];
+    }
+    if (k % 4 >= 2) {
+      const size_t at = text.empty() ? 0 : rng() % (text.size() + 1);
+      if (k % 8 >= 6 && at < text.size()) {
+        text[at] = static_cast<char>(0x80 + rng() % 0x80);
+      } else {
+        text.insert(at, broken[rng() % std::size(broken)]);
+      }
+    }
+    const std::string payload = "[{\"s\":\"" + text + "\"}]";
+    ASSERT_TRUE(engine_matches_documents(payload)) << payload;
+  }
+}
+
 std::string read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
