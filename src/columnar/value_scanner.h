@@ -159,7 +159,7 @@ class ValueScanner {
   // The text [from, to) is written `replacement` by the writer.
   void rewrite(const char* from, const char* to, std::string_view replacement) {
     flush_run(from);
-    out_.append(replacement);
+    if (!replacement.empty()) out_.append(replacement);  // whitespace is replaced by nothing
     run_ = to;
     rewriting_ = true;
   }
