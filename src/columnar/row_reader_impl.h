@@ -80,6 +80,7 @@ class RowReader {
     // Whether the row's cells come in column order, each column after the
     // one before: the writer then takes them as they are.
     bool in_column_order = true;
+    uint32_t last_column = 0;
     skip_whitespace();
     if (p_ == end_) return false;
     if (*p_ != '}') {
@@ -92,7 +93,8 @@ class RowReader {
           if (!values_.scan_key(p_, escaped)) return false;
           column = column_of({key_begin + 1, static_cast<size_t>(p_ - key_begin - 2)}, escaped, position, row == 0);
         }
-        in_column_order &= current_columns_.empty() || column > current_columns_.back();
+        in_column_order &= position == 0 || column > last_column;
+        last_column = column;
         current_columns_.push_back(column);
         skip_whitespace();
         if (p_ == end_ || *p_ != ':') return false;
@@ -157,7 +159,7 @@ class RowReader {
   // in the column's statistics. A repeated key keeps the cell of its first
   // occurrence and takes the later value, which replaces the earlier one in
   // the statistics too.
-  bool record(uint32_t column_number, uint64_t row, const ScannedValue& value) {
+  [[gnu::always_inline]] bool record(uint32_t column_number, uint64_t row, const ScannedValue& value) {
     Cell cell{0, 0, column_number};
     if (value.kind != ValueKind::null) {
       const uint64_t length = value.rewritten ? state_.rewrites.size() - value.rewritten_at

@@ -224,20 +224,26 @@ class ValueScanner {
                                    : integer_in_writer_form(digits, static_cast<size_t>(point - digits), digits != start))) {
       return true;
     }
+    return check_float_form(start, digits, keep_double);
+  }
+
+  // A float whose text [start, p_) only formatting its double can tell from
+  // the writer's; rewritten when they differ. False when it is out of range.
+  [[gnu::noinline]] bool check_float_form(const char* start, const char* digits, bool keep_double) {
     size_t cursor = static_cast<size_t>(digits - begin_);
     json::Value number;
     json::NumberFailure failure;
     if (!json::read_number({begin_, static_cast<size_t>(end_ - begin_)}, cursor, digits != start, number, failure)) {
-      return false;  // out of range
+      return false;
     }
     char scratch[json::kFloatScratch];
     const std::string_view written(scratch, static_cast<size_t>(json::write_f64(number.as_f64(), scratch) - scratch));
-    if (written == std::string_view(start, static_cast<size_t>(p - start))) return true;
+    if (written == std::string_view(start, static_cast<size_t>(p_ - start))) return true;
     if (keep_double) {  // a member value itself: nothing is pending before it
       const double value = number.as_f64();
       out_.append(reinterpret_cast<const char*>(&value), sizeof value);
     }
-    rewrite(start, p, written);
+    rewrite(start, p_, written);
     return true;
   }
 
@@ -245,7 +251,9 @@ class ValueScanner {
 
   // The string at `p_`, its opening quote. Each escape the writer spells
   // otherwise counts in `escapes` and, when `kRewriting`, is rewritten; the
-  // writer writes a character itself unless it must escape it.
+  // writer writes a character itself unless it must escape it. The loop is
+  // kept to finding the string's end: escapes and non-ASCII text, rarer,
+  // are handled out of line.
   template <bool kRewriting>
   bool scan_string(unsigned& escapes) {
     const char* p = p_ + 1;
@@ -254,25 +262,31 @@ class ValueScanner {
       p = Scan::find_string_stop(p, end_, non_ascii);
       if (p == end_) return false;
       if (*p == '"') break;
-      json::Escape escape;
-      if (*p != '\\' || !json::read_escape(p, end_, escape)) return false;  // a control byte, or a bad escape
-      if constexpr (kRewriting) {
-        if (!escape_in_writer_form(p, escape.length)) {
-          char text[json::kCodePointScratch];
-          rewrite(p, p + escape.length,
-                  {text, static_cast<size_t>(json::write_string_code_point(escape.code_point, text) - text)});
-          ++escapes;
-        }
-      } else {
-        ++escapes;
-      }
-      p += escape.length;
+      p = pass_escape<kRewriting>(p, escapes);
+      if (p == nullptr) return false;
     }
     // Escapes are ASCII, so the raw text is valid UTF-8 exactly when the
     // decoded text is.
     if (non_ascii && !json::is_valid_utf8<Scan>(p_ + 1, p)) return false;
     p_ = p + 1;
     return true;
+  }
+
+  // The escape at `p`, which holds a byte the string stopped at: the end of
+  // the escape, or nullptr when the byte is a control byte or the escape
+  // invalid.
+  template <bool kRewriting>
+  [[gnu::noinline]] const char* pass_escape(const char* p, unsigned& escapes) {
+    json::Escape escape;
+    if (*p != '\\' || !json::read_escape(p, end_, escape)) return nullptr;
+    if constexpr (kRewriting) {
+      if (escape_in_writer_form(p, escape.length)) return p + escape.length;
+      char text[json::kCodePointScratch];
+      rewrite(p, p + escape.length,
+              {text, static_cast<size_t>(json::write_string_code_point(escape.code_point, text) - text)});
+    }
+    ++escapes;
+    return p + escape.length;
   }
 
   // ---- Arrays and objects ----------------------------------------------------

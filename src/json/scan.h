@@ -164,7 +164,7 @@ struct Sse2Scan {
 // Compiled for AVX2 whatever the build's baseline: only code that has checked
 // the CPU (see the row reader's dispatch) may call it.
 struct Avx2Scan {
-  [[gnu::target("avx2")]] static const char* find_string_stop(const char* p, const char* end, bool& non_ascii) noexcept {
+  [[gnu::target("avx2"), gnu::noinline]] static const char* find_string_stop(const char* p, const char* end, bool& non_ascii) noexcept {
     const __m256i quote = _mm256_set1_epi8('"');
     const __m256i backslash = _mm256_set1_epi8('\\');
     const __m256i limit = _mm256_set1_epi8(0x1F);

@@ -112,7 +112,7 @@ struct Validation {
 // Whether [p, end) is well-formed UTF-8. The last partial block is copied
 // into a block padded with zeros, which are ASCII: a sequence cut off by the
 // end of the text is then one cut off by ASCII.
-[[gnu::target("avx2")]] inline bool is_valid(const char* p, const char* end) noexcept {
+[[gnu::target("avx2"), gnu::noinline]] inline bool is_valid(const char* p, const char* end) noexcept {
   Validation v{_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
   for (; end - p >= 32; p += 32) check_block(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), v);
   if (p != end) {
