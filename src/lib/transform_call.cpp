@@ -60,9 +60,10 @@ void contain(TransformRun& run, Body&& body) noexcept {
 class LockReleased {
  public:
 #if defined(VORNEL_TEST_KEEP_LOCK)
-  // A test-only build that keeps the lock, to show that the lock test fails
-  // without the release.
-  LockReleased() noexcept = default;
+  // The CMake option VORNEL_TEST_KEEP_LOCK keeps the lock, to show that the
+  // lock test fails without the release. (A constructor of its own, so that
+  // the guard is no unused variable.)
+  LockReleased() noexcept {}
 #else
   LockReleased() noexcept : saved_(PyEval_SaveThread()) {}
   ~LockReleased() { PyEval_RestoreThread(saved_); }
