@@ -20,6 +20,7 @@
 #include <string_view>
 #include <variant>
 
+#include "columnar/refusals.h"
 #include "json/writer.h"
 
 namespace vornel::columnar {
@@ -43,8 +44,9 @@ class Plan {
   std::unique_ptr<PlanState> state_;
 };
 
-// The plan, or the message saying why the payload was refused. `payload`
-// must stay alive and unchanged until the plan is written.
+// The plan, or the message saying why the payload was refused (one of the
+// prefixes of refusals.h, then what was refused). `payload` must stay alive
+// and unchanged until the plan is written.
 std::variant<Plan, std::string> plan_columnar(std::string_view payload);
 
 // Either the bytes of the columnar document or the message.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "columnar/refusals.h"
 #include "json/reader.h"
 
 namespace vornel::columnar {
@@ -173,11 +174,11 @@ Outcome columnarize_document(std::string_view payload) {
   json::Arena arena(payload.size() / 2);
   auto read = json::read_value_list(payload, arena);
   if (auto* error = std::get_if<json::Error>(&read)) {
-    return "invalid row-oriented JSON: " + error->text();
+    return std::string(kInvalidPayloadPrefix) + error->text();
   }
   const std::vector<Value>& rows = std::get<std::vector<Value>>(read);
   for (const Value& row : rows) {
-    if (!row.is_object()) return "expected a JSON object row, got: " + json::display_value(row);
+    if (!row.is_object()) return std::string(kNotAnObjectPrefix) + json::display_value(row);
   }
 
   const ColumnIndex index(rows, arena);
