@@ -12,6 +12,7 @@
 
 #include "columnar/columnarize.h"
 #include "lib/test_hooks.h"
+#include "lib/messages.h"
 
 namespace vornel::lib {
 namespace {
@@ -109,19 +110,16 @@ PyObject* raise_runtime_error(std::string_view message) {
 PyObject* raise_failure(const TransformRun& run) {
   if (run.status == TransformRun::Status::out_of_memory) return PyErr_NoMemory();
   if (run.status == TransformRun::Status::refused) return raise_runtime_error(run.text);
-  // A fault that says nothing is named after the transform's documented
-  // name, columnarize_json.
   const std::string_view what =
-      run.status == TransformRun::Status::fault ? std::string_view(run.text) : "unknown panic in columnarize_json";
-  return raise_runtime_error(std::string("internal panic during columnarization: ") + std::string(what));
+      run.status == TransformRun::Status::fault ? std::string_view(run.text) : kSilentTransformFault;
+  return raise_runtime_error(std::string(kTransformFaultPrefix).append(what));
 }
 
 // A new bytes object of `size` bytes for the output of a payload of
 // `payload_size` bytes, or nullptr with MemoryError set.
 PyObject* new_result(size_t size, size_t payload_size) {
   if (is_absurd(size, payload_size)) {
-    return PyErr_Format(PyExc_MemoryError, "columnar output would be %zu bytes for a payload of %zu bytes", size,
-                        payload_size);
+    return PyErr_Format(PyExc_MemoryError, kOutputTooLargeFormat, size, payload_size);
   }
   if (size > static_cast<size_t>(PY_SSIZE_T_MAX)) return PyErr_NoMemory();
   return PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
