@@ -130,6 +130,10 @@ struct Member {
 // size a scan comparing lengths then bytes beats hashing, and no hash is
 // computed at all. Growing leaves the old storage to the arena, so a map built
 // from a known number of members should `reserve` it first.
+//
+// Positions are 32 bits: reserving 2^32 - 1 members or more, or appending
+// beyond 2^31 members to a map reserved for fewer, throws
+// std::length_error("object has too many members").
 class Map {
  public:
   static constexpr size_t kLinearLimit = 8;
