@@ -158,16 +158,11 @@ class Map {
     return const_cast<Value*>(std::as_const(*this).get(key));
   }
 
-  struct Inserted {
-    size_t position;
-    std::optional<Value> previous;
-  };
   // Appends (key, value), or, when a member with this key exists, replaces its
-  // value in place (keeping its position and key) and hands back the old one.
-  Inserted insert_full(String key, Value value);
+  // value in place (keeping its position and key). Returns the position.
+  size_t insert_full(String key, Value value);
 
   void reserve(size_t members);
-  HashKeys hash_keys() const noexcept { return keys_; }
 
  private:
   static constexpr uint32_t kEmptySlot = UINT32_MAX;
