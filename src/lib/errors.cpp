@@ -68,14 +68,7 @@ PyObject* raise_type_mismatch(PyObject* object, const char* target) {
 void add_note_to_raised(std::string_view note) {
   PyObject* exception = PyErr_GetRaisedException();
   if (exception == nullptr) return;
-  PyObject* text = nullptr;
-  if (PyUnicodeWriter* writer = PyUnicodeWriter_Create(0)) {
-    if (PyUnicodeWriter_WriteUTF8(writer, note.data(), static_cast<Py_ssize_t>(note.size())) == 0) {
-      text = PyUnicodeWriter_Finish(writer);
-    } else {
-      PyUnicodeWriter_Discard(writer);
-    }
-  }
+  PyObject* text = PyUnicode_DecodeUTF8(note.data(), static_cast<Py_ssize_t>(note.size()), nullptr);
   PyObject* method = PyUnicode_FromString("add_note");
   if (text != nullptr && method != nullptr) {
     PyObject* args[] = {exception, text};
