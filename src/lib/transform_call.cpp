@@ -11,8 +11,8 @@
 #include <variant>
 
 #include "columnar/columnarize.h"
-#include "lib/test_hooks.h"
 #include "lib/messages.h"
+#include "lib/test_hooks.h"
 
 namespace vornel::lib {
 namespace {
