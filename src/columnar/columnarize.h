@@ -8,10 +8,28 @@
 // Runs without the interpreter lock: it touches no Python object and shares
 // no mutable state, so calls on different threads never interact.
 //
-// Exceptions: exhausted memory surfaces as std::bad_alloc. Anything else
-// that escapes (std::length_error for a buffer beyond the address space,
-// std::logic_error when the output would not come out at its planned
-// length) is an internal fault, never the payload's doing.
+// Exceptions. A refused payload is a message, never an exception; what
+// escapes plan_columnar, Plan::write and columnarize_json is one of these:
+// - std::bad_alloc: memory ran out.
+// - std::length_error, reached by a payload's shape alone:
+//   "too many columns" when the rows name more than 2^32 - 2 distinct keys
+//   (column numbers are 32 bits), and
+//   "object has too many members" when an object of 2^32 - 1 members or
+//   more is read into values (a nested object with a repeated key, which is
+//   rewritten through the reader, or any object of a payload left to the
+//   document path) or the document path meets more than 2^31 distinct keys.
+//   Such a payload runs to tens of gigabytes and its working memory to
+//   hundreds, so memory usually runs out first.
+// - std::logic_error, an internal fault and never the payload's doing: the
+//   output would not come out at its planned length, or a value that was
+//   checked failed to read again. (ByteBuffer's "capacity overflow" needs a
+//   buffer of 2^63 bytes: memory runs out long before.)
+// The Python boundary (src/lib/transform_call.cpp) catches everything:
+// std::bad_alloc becomes MemoryError, and any other exception RuntimeError
+// "internal panic during columnarization: " followed by its what(), so that
+// the two shapes above reach Python as RuntimeError("internal panic during
+// columnarization: too many columns") and ("...: object has too many
+// members"), never as a crash.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +38,7 @@
 #include <string_view>
 #include <variant>
 
+#include "columnar/refusals.h"
 #include "json/writer.h"
 
 namespace vornel::columnar {
@@ -43,8 +62,9 @@ class Plan {
   std::unique_ptr<PlanState> state_;
 };
 
-// The plan, or the message saying why the payload was refused. `payload`
-// must stay alive and unchanged until the plan is written.
+// The plan, or the message saying why the payload was refused (one of the
+// prefixes of refusals.h, then what was refused). `payload` must stay alive
+// and unchanged until the plan is written.
 std::variant<Plan, std::string> plan_columnar(std::string_view payload);
 
 // Either the bytes of the columnar document or the message.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "columnar/refusals.h"
 #include "json/reader.h"
 
 namespace vornel::columnar {
@@ -19,7 +20,7 @@ using json::Member;
 using json::Value;
 
 // What one pass over every member learns about a column.
-struct Column {
+struct ObservedColumn {
   std::string_view name;
   const Value* reference = nullptr;  // its value in the first row; null if absent
   size_t present = 0;                // rows holding the name
@@ -71,7 +72,7 @@ class ColumnIndex {
     }
   }
 
-  std::span<const Column> columns() const { return columns_; }
+  std::span<const ObservedColumn> columns() const { return columns_; }
   // The column of each member, row after row, in member order.
   std::span<const uint32_t> member_columns() const { return member_columns_; }
 
@@ -81,13 +82,14 @@ class ColumnIndex {
   uint32_t column_of(std::string_view name, uint32_t guess) {
     if (guess != kNone && columns_[guess].name == name) return guess;
     if (const Value* found = seen_.get(name)) return static_cast<uint32_t>(found->as_u64());
+    // Fits: the seen-name map refuses more than 2^31 names first.
     const auto column = static_cast<uint32_t>(columns_.size());
     seen_.insert_full(json::String::borrow(name), Value::non_negative(column));
-    columns_.push_back(Column{name});
+    columns_.push_back(ObservedColumn{name});
     return column;
   }
 
-  static void observe(Column& column, const Value& value, bool first_row) {
+  static void observe(ObservedColumn& column, const Value& value, bool first_row) {
     ++column.present;
     column.any_non_null |= !value.is_null();
     if (first_row) {
@@ -98,26 +100,26 @@ class ColumnIndex {
   }
 
   Map seen_;
-  std::vector<Column> columns_;
+  std::vector<ObservedColumn> columns_;
   std::span<uint32_t> member_columns_;  // in the arena, which keeps large blocks in huge pages
 };
 
 // A column is constant when every row holds a value matching the first
 // row's. Absent counts as null, and an all-null column has already gone, so a
 // constant column is present in every row.
-bool is_constant(const Column& column, size_t rows) {
+bool becomes_constant(const ObservedColumn& column, size_t rows) {
   return rows >= 2 && column.all_match && column.present == rows;
 }
 
 void write_document(std::span<const Value> rows, const ColumnIndex& index, json::ByteBuffer& out) {
   constexpr uint32_t kDropped = UINT32_MAX;
-  std::span<const Column> columns = index.columns();
+  std::span<const ObservedColumn> columns = index.columns();
   std::vector<uint32_t> output_position(columns.size(), kDropped);
   size_t kept = 0;
 
   out.append(R"({"columns":[)");
   for (size_t c = 0; c < columns.size(); ++c) {
-    if (!columns[c].any_non_null || is_constant(columns[c], rows.size())) continue;
+    if (!columns[c].any_non_null || becomes_constant(columns[c], rows.size())) continue;
     if (kept != 0) out.push_back(',');
     json::serialize_str(columns[c].name, out);
     output_position[c] = static_cast<uint32_t>(kept++);
@@ -156,8 +158,8 @@ void write_document(std::span<const Value> rows, const ColumnIndex& index, json:
 
   out.append(R"(],"constants":{)");
   bool first = true;
-  for (const Column& column : columns) {
-    if (!column.any_non_null || !is_constant(column, rows.size())) continue;
+  for (const ObservedColumn& column : columns) {
+    if (!column.any_non_null || !becomes_constant(column, rows.size())) continue;
     if (!first) out.push_back(',');
     first = false;
     json::serialize_str(column.name, out);
@@ -173,11 +175,11 @@ Outcome columnarize_document(std::string_view payload) {
   json::Arena arena(payload.size() / 2);
   auto read = json::read_value_list(payload, arena);
   if (auto* error = std::get_if<json::Error>(&read)) {
-    return "invalid row-oriented JSON: " + error->text();
+    return std::string(kInvalidPayloadPrefix) + error->text();
   }
   const std::vector<Value>& rows = std::get<std::vector<Value>>(read);
   for (const Value& row : rows) {
-    if (!row.is_object()) return "expected a JSON object row, got: " + json::display_value(row);
+    if (!row.is_object()) return std::string(kNotAnObjectPrefix) + json::display_value(row);
   }
 
   const ColumnIndex index(rows, arena);

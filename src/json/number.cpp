@@ -34,7 +34,7 @@ inline void exponent_down(int32_t& x) { x -= x != std::numeric_limits<int32_t>::
 // Eight ASCII digits at p, if there are: their value. Digits run long in
 // data (ids, timestamps, fractions of 15 or more digits), and taking them a
 // word at a time saves most of the per-digit loop.
-inline bool eight_digits(const char* p, size_t n, size_t i, uint64_t& value) noexcept {
+inline bool read_eight_digits(const char* p, size_t n, size_t i, uint64_t& value) noexcept {
   if (n - i < 8) return false;
   uint64_t w = scan::load_le64(p + i);
   // Every byte 0x30..0x39: the high nibble is 3, and adding 6 does not carry
@@ -44,8 +44,21 @@ inline bool eight_digits(const char* p, size_t n, size_t i, uint64_t& value) noe
     return false;
   }
   w -= 0x3030303030303030;
-  // The first digit is the lowest byte. Combine neighbours into
-  // two-digit, then four-digit, then the eight-digit value.
+  // Byte k now holds digit d_k, the first digit d_0 in the lowest byte, and
+  // the value is p_0 * 10^6 + p_1 * 10^4 + p_2 * 10^2 + p_3 with the pairs
+  // p_j = 10 * d_(2j) + d_(2j+1).
+  //
+  // 1. w * 10 + (w >> 8) puts 10 * d_k + d_(k+1) <= 99 in byte k: no byte
+  //    carries into the next, and the even bytes 0, 2, 4, 6 hold p_0..p_3
+  //    (the odd ones hold straddling pairs, masked off below).
+  // 2. The mask 0x000000FF000000FF keeps bytes 0 and 4: A = p_0 + p_2 * 2^32;
+  //    shifted by 16 first, bytes 2 and 6: B = p_1 + p_3 * 2^32.
+  //    A * (100 + 10^6 * 2^32) = p_0 * 100 + (p_0 * 10^6 + p_2 * 100) * 2^32
+  //    and B * (1 + 10^4 * 2^32) = p_1 + (p_1 * 10^4 + p_3) * 2^32, modulo
+  //    2^64 (the terms of 2^64 and up fall away). The low halves add to at
+  //    most 99 * 100 + 99 < 2^32, so nothing carries into the high halves,
+  //    whose sum is the value, at most 10^8 - 1 < 2^32: shifting by 32 leaves
+  //    exactly it.
   w = (w * 10) + (w >> 8);
   w = (((w & 0x000000FF000000FF) * (100 + (uint64_t{1000000} << 32))) +
        (((w >> 16) & 0x000000FF000000FF) * (1 + (uint64_t{10000} << 32)))) >> 32;
@@ -104,7 +117,9 @@ bool read_number(std::string_view input, size_t& cursor, bool negative, Value& o
     if (is_digit_at(p, n, i)) return fail(failure, ErrorCode::invalid_number, i + 1);
   } else if (first <= 9) {
     s = first;
-    for (uint64_t eight; s < kU64HundredMillionth && eight_digits(p, n, i, eight); i += 8) s = s * 100000000 + eight;
+    for (uint64_t eight; s < kU64HundredMillionth && read_eight_digits(p, n, i, eight); i += 8) {
+      s = s * 100000000 + eight;
+    }
     while (is_digit_at(p, n, i)) {
       const unsigned d = digit_at(p, i);
       if (overflows_u64(s, d)) {
@@ -145,7 +160,7 @@ bool read_number(std::string_view input, size_t& cursor, bool negative, Value& o
     if (digit_at(p, i) > 9) return fail(failure, ErrorCode::invalid_number, i + 1);
     // After a long integer a digit that still fits is appended too; its
     // exponent step cancels that of the first dropped integer digit.
-    for (uint64_t eight; s < kU64HundredMillionth && eight_digits(p, n, i, eight); i += 8) {
+    for (uint64_t eight; s < kU64HundredMillionth && read_eight_digits(p, n, i, eight); i += 8) {
       s = s * 100000000 + eight;
       x -= 8;  // at most 20 digits are ever kept, far from saturation
     }

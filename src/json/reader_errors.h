@@ -32,6 +32,9 @@ enum class ErrorCode : uint8_t {
   unexpected_end_of_hex_escape,
   recursion_limit_exceeded,
 };
+// The last code, up to which the message test walks them all: a code added
+// after it must move it.
+inline constexpr ErrorCode kLastErrorCode = ErrorCode::recursion_limit_exceeded;
 
 std::string_view message_of(ErrorCode code) noexcept;
 

@@ -190,13 +190,14 @@ void Map::build_index(size_t slots) {
   for (uint32_t i = 0; i < size_; ++i) index_position(i);
 }
 
-Map::Inserted Map::insert_full(String key, Value value) {
+size_t Map::insert_full(String key, Value value) {
   if (!index_ && size_ < kLinearLimit) {
     if (auto position = find_linear(key.view())) {
-      return {*position, std::exchange(members_[*position].value, std::move(value))};
+      members_[*position].value = std::move(value);
+      return *position;
     }
     append(Member{key, std::move(value), 0});
-    return {size_ - 1, std::nullopt};
+    return size_ - 1;
   }
 
   if (!index_) {
@@ -206,7 +207,8 @@ Map::Inserted Map::insert_full(String key, Value value) {
   }
   const uint64_t hash = siphash13(keys_, key.view().data(), key.view().size());
   if (auto position = find(key.view(), hash)) {
-    return {*position, std::exchange(members_[*position].value, std::move(value))};
+    members_[*position].value = std::move(value);
+    return *position;
   }
   append(Member{key, std::move(value), hash});
   const size_t position = size_ - 1;
@@ -215,7 +217,7 @@ Map::Inserted Map::insert_full(String key, Value value) {
   } else {
     index_position(static_cast<uint32_t>(position));
   }
-  return {position, std::nullopt};
+  return position;
 }
 
 // ---- Equality --------------------------------------------------------------

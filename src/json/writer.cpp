@@ -188,7 +188,7 @@ inline void write_pair(char* dst, uint32_t n) noexcept { std::memcpy(dst, &kDigi
 // below 1.1e-7 in y / 2^48 that grows to 0.11 after three steps: always
 // less than the gap to the next integer at each step (10^-6, 10^-4, 10^-2,
 // 1), so every pair is exact.
-inline uint64_t eight_digits(uint32_t n) noexcept {
+inline uint64_t eight_digit_word(uint32_t n) noexcept {
   constexpr uint64_t kFraction = (uint64_t{1} << 48) - 1;
   uint64_t y = n * uint64_t{281474977};
   uint64_t word = pair_word(static_cast<uint32_t>(y >> 48));
@@ -336,9 +336,9 @@ char* write_f64(double x, char* out) noexcept {
   char text[48];
   char digits[48];
   const uint64_t high = m / kHundredMillion;  // < 10^9
-  const uint64_t low_word = eight_digits(static_cast<uint32_t>(m - high * kHundredMillion));
+  const uint64_t low_word = eight_digit_word(static_cast<uint32_t>(m - high * kHundredMillion));
   const uint32_t top = static_cast<uint32_t>(high / kHundredMillion);  // < 10
-  const uint64_t middle_word = eight_digits(static_cast<uint32_t>(high - top * kHundredMillion));
+  const uint64_t middle_word = eight_digit_word(static_cast<uint32_t>(high - top * kHundredMillion));
   digits[0] = static_cast<char>('0' + top);
   std::memcpy(digits + 1, &middle_word, 8);
   std::memcpy(digits + 9, &low_word, 8);

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "lib/errors.h"
+#include "lib/messages.h"
 #include "lib/transform_call.h"
 
 namespace vornel::lib {
@@ -39,7 +40,7 @@ struct Arguments {
   PyObject* text = str == nullptr ? nullptr : lenient_text(str);
   Py_XDECREF(str);
   if (text != nullptr) {
-    PyErr_Format(PyExc_TypeError, "columnarize() got an unexpected keyword argument '%U'", text);
+    PyErr_Format(PyExc_TypeError, kUnexpectedKeywordFormat, text);
     Py_DECREF(text);
   }
   return false;
@@ -49,8 +50,7 @@ struct Arguments {
 // reporting the first failure in the order callers see from pure Python.
 bool bind_arguments(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Arguments& bound) {
   if (nargs > 2) {
-    PyErr_Format(PyExc_TypeError, "columnarize() takes from 1 to 2 positional arguments but %zd were given",
-                 nargs);
+    PyErr_Format(PyExc_TypeError, kTooManyPositionalFormat, nargs);
     return false;
   }
   if (nargs >= 1) bound.payload = args[0];
@@ -78,13 +78,13 @@ bool bind_arguments(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, 
       return raise_unexpected_keyword(name);
     }
     if (*slot != nullptr) {
-      PyErr_Format(PyExc_TypeError, "columnarize() got multiple values for argument '%s'", parameter);
+      PyErr_Format(PyExc_TypeError, kMultipleValuesFormat, parameter);
       return false;
     }
     *slot = args[nargs + i];
   }
   if (bound.payload == nullptr) {
-    PyErr_SetString(PyExc_TypeError, "columnarize() missing 1 required positional argument: 'payload'");
+    PyErr_SetString(PyExc_TypeError, kMissingPayload);
     return false;
   }
   return true;
@@ -101,14 +101,14 @@ bool check_min_rows(PyObject* min_rows) {
     PyObject* index = PyNumber_Index(min_rows);
     if (index == nullptr) {
       ensure_exception_set();
-      add_note_to_raised("while processing 'min_rows'");
+      add_note_to_raised(kMinRowsNote);
       return false;
     }
     value = PyLong_AsUnsignedLongLong(index);
     Py_DECREF(index);
   }
   if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
-    add_note_to_raised("while processing 'min_rows'");
+    add_note_to_raised(kMinRowsNote);
     return false;
   }
   return true;
@@ -119,7 +119,7 @@ PyObject* columnarize(PyObject* /*module*/, PyObject* const* args, Py_ssize_t na
   if (!bind_arguments(args, PyVectorcall_NARGS(nargsf), kwnames, bound)) return nullptr;
   if (!PyBytes_Check(bound.payload)) {
     raise_type_mismatch(bound.payload, "bytes");
-    add_note_to_raised("while processing 'payload'");
+    add_note_to_raised(kPayloadNote);
     return nullptr;
   }
   if (!check_min_rows(bound.min_rows)) return nullptr;

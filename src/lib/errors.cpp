@@ -3,18 +3,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "lib/messages.h"
 #include "lib/test_hooks.h"
 
 namespace vornel::lib {
 namespace {
 
-constexpr char kFaultDoc[] =
-    "Raised when the native code of vornel_codec hits an internal fault.\n\n"
-    "Like SystemExit it derives from BaseException, not Exception, so that it\n"
-    "propagates all the way up the stack and typically makes the interpreter exit.";
-
 [[noreturn]] void abort_at_boundary() noexcept {
-  std::fputs("vornel_codec: uncaught panic at ffi boundary\n", stderr);
+  std::fputs(kAbortDiagnostic, stderr);
   std::abort();
 }
 
@@ -28,13 +24,12 @@ constexpr char kFaultDoc[] =
 // may each create a class; the dictionary's set-default keeps one for all.
 // Returns a new reference, or nullptr.
 PyObject* fault_exception_class() {
-  static constexpr char kDottedName[] = "vornel_codec.FaultException";  // also its key
   PyObject* registry = PyInterpreterState_GetDict(PyInterpreterState_Get());
   if (registry == nullptr) return nullptr;
   PyObject* fault_class = nullptr;
-  if (PyDict_GetItemStringRef(registry, kDottedName, &fault_class) != 0) return fault_class;
-  PyObject* created = PyErr_NewExceptionWithDoc(kDottedName, kFaultDoc, PyExc_BaseException, nullptr);
-  PyObject* key = created == nullptr ? nullptr : PyUnicode_FromString(kDottedName);
+  if (PyDict_GetItemStringRef(registry, kFaultExceptionName, &fault_class) != 0) return fault_class;
+  PyObject* created = PyErr_NewExceptionWithDoc(kFaultExceptionName, kFaultExceptionDoc, PyExc_BaseException, nullptr);
+  PyObject* key = created == nullptr ? nullptr : PyUnicode_FromString(kFaultExceptionName);
   if (key != nullptr) PyDict_SetDefaultRef(registry, key, created, &fault_class);
   Py_XDECREF(key);
   Py_XDECREF(created);
@@ -56,17 +51,16 @@ PyObject* lenient_text(PyObject* text) {
 
 PyObject* raise_type_mismatch(PyObject* object, const char* target) {
   if (object == Py_None) {
-    return PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", target);
+    return PyErr_Format(PyExc_TypeError, kNoneMismatchFormat, target);
   }
   PyObject* qualified_name = PyType_GetQualName(Py_TYPE(object));
   PyObject* name = qualified_name == nullptr ? nullptr : lenient_text(qualified_name);
   Py_XDECREF(qualified_name);
   if (name == nullptr) {
     PyErr_Clear();
-    return PyErr_Format(PyExc_TypeError, "'<failed to extract type name>' object is not an instance of '%s'",
-                        target);
+    return PyErr_Format(PyExc_TypeError, kUnnamedTypeMismatchFormat, target);
   }
-  PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%s'", name, target);
+  PyErr_Format(PyExc_TypeError, kTypeMismatchFormat, name, target);
   Py_DECREF(name);
   return nullptr;
 }
@@ -74,14 +68,7 @@ PyObject* raise_type_mismatch(PyObject* object, const char* target) {
 void add_note_to_raised(std::string_view note) {
   PyObject* exception = PyErr_GetRaisedException();
   if (exception == nullptr) return;
-  PyObject* text = nullptr;
-  if (PyUnicodeWriter* writer = PyUnicodeWriter_Create(0)) {
-    if (PyUnicodeWriter_WriteUTF8(writer, note.data(), static_cast<Py_ssize_t>(note.size())) == 0) {
-      text = PyUnicodeWriter_Finish(writer);
-    } else {
-      PyUnicodeWriter_Discard(writer);
-    }
-  }
+  PyObject* text = PyUnicode_DecodeUTF8(note.data(), static_cast<Py_ssize_t>(note.size()), nullptr);
   PyObject* method = PyUnicode_FromString("add_note");
   if (text != nullptr && method != nullptr) {
     PyObject* args[] = {exception, text};
@@ -97,7 +84,7 @@ void add_note_to_raised(std::string_view note) {
 
 void ensure_exception_set() {
   if (!PyErr_Occurred()) {
-    PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+    PyErr_SetString(PyExc_SystemError, kNoExceptionSet);
   }
 }
 

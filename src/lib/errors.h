@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "lib/python.h"
+#include "lib/messages.h"
 
 namespace vornel::lib {
 
@@ -45,7 +46,7 @@ Result contain_faults(Result failed, Body&& body) noexcept {
   } catch (const std::exception& fault) {
     raise_fault(fault.what());
   } catch (...) {
-    raise_fault("unknown panic at ffi boundary");
+    raise_fault(kSilentBoundaryFault);
   }
   return failed;
 }

@@ -10,6 +10,7 @@
 // immortal statics.
 #include "lib/columnarize_function.h"
 #include "lib/errors.h"
+#include "lib/messages.h"
 
 namespace vornel::lib {
 namespace {
@@ -69,7 +70,7 @@ int exec_module(PyObject* module) {
   } else if ((all = all_list(module)) != nullptr) {
     if (PyList_Append(all, function_name) < 0) {
       PyErr_Clear();
-      raise_fault("could not append __name__ to __all__");
+      raise_fault(kAppendToAllFailed);
     } else if (PyObject_SetAttr(module, function_name, function) < 0) {
       ensure_exception_set();
     } else {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <new>
 #include <optional>
 #include <string>
@@ -10,49 +11,60 @@
 #include <variant>
 
 #include "columnar/columnarize.h"
+#include "lib/messages.h"
 #include "lib/test_hooks.h"
 
 namespace vornel::lib {
 namespace {
 
-// What a stretch of work without the lock came to.
-struct Stretch {
-  enum class Status : uint8_t { written, result_too_small, refused, out_of_memory, fault };
-  Status status = Status::fault;
-  std::optional<columnar::Plan> plan;  // once planned
-  std::string message;                 // refused: the transform's; fault: the whole RuntimeError text
+// What the transform, run without the lock, came to.
+struct TransformRun {
+  enum class Status : uint8_t {
+    written,              // output_size bytes, into the result
+    needs_larger_result,  // output_size bytes, more than the result holds: `plan` is kept to write them
+    refused,              // `text` is the transform's message
+    out_of_memory,
+    fault,          // `text` is what the fault said
+    unknown_fault,  // the fault was no std::exception and said nothing
+  };
+  Status status = Status::unknown_fault;
+  size_t output_size = 0;
+  std::optional<columnar::Plan> plan;
+  std::string text;
 };
 
-// Runs `body` and turns whatever escapes it into the stretch's outcome.
-// Nothing may leave: this runs without the lock, where an exception could
-// not be turned into a Python one.
+// Runs `body` and turns whatever escapes it into the run's outcome. Nothing
+// may leave, nor end the process: this runs without the lock, where an
+// exception could not be turned into a Python one. A fault's text dies with
+// the exception, so it is copied here, and a copy that fails is exhausted
+// memory.
 template <class Body>
-void contain(Stretch& stretch, Body&& body) noexcept {
+void contain(TransformRun& run, Body&& body) noexcept {
   try {
     body();
   } catch (const std::bad_alloc&) {
-    stretch.status = Stretch::Status::out_of_memory;
+    run.status = TransformRun::Status::out_of_memory;
   } catch (const std::exception& fault) {
-    stretch.status = Stretch::Status::fault;
+    run.status = TransformRun::Status::fault;
     try {
-      stretch.message = std::string("internal panic during columnarization: ") + fault.what();
+      run.text = fault.what();
     } catch (...) {
-      stretch.status = Stretch::Status::out_of_memory;
+      run.status = TransformRun::Status::out_of_memory;
     }
   } catch (...) {
-    stretch.status = Stretch::Status::fault;
-    stretch.message = "internal panic during columnarization: unknown panic in columnarize_json";
+    run.status = TransformRun::Status::unknown_fault;
   }
 }
 
-// The lock is released for this object's lifetime. Nothing that runs then
-// may touch an interpreter object, except the bytes named where it is used.
+// The lock is released for this object's lifetime. What may run then is
+// said over columnarize_bytes.
 class LockReleased {
  public:
 #if defined(VORNEL_TEST_KEEP_LOCK)
-  // A test-only build that keeps the lock, to show that the lock test fails
-  // without the release.
-  LockReleased() noexcept = default;
+  // The CMake option VORNEL_TEST_KEEP_LOCK keeps the lock, to show that the
+  // lock test fails without the release. (A constructor of its own, so that
+  // the guard is no unused variable.)
+  LockReleased() noexcept {}
 #else
   LockReleased() noexcept : saved_(PyEval_SaveThread()) {}
   ~LockReleased() { PyEval_RestoreThread(saved_); }
@@ -93,48 +105,82 @@ PyObject* raise_runtime_error(std::string_view message) {
   return nullptr;
 }
 
-PyObject* raise_outcome(const Stretch& stretch) {
-  if (stretch.status == Stretch::Status::out_of_memory) return PyErr_NoMemory();
-  return raise_runtime_error(stretch.message);
+// The exception for a run that wrote nothing: MemoryError, or RuntimeError
+// with the refusal's or the fault's message.
+PyObject* raise_failure(const TransformRun& run) {
+  if (run.status == TransformRun::Status::out_of_memory) return PyErr_NoMemory();
+  if (run.status == TransformRun::Status::refused) return raise_runtime_error(run.text);
+  const std::string_view what =
+      run.status == TransformRun::Status::fault ? std::string_view(run.text) : kSilentTransformFault;
+  return raise_runtime_error(std::string(kTransformFaultPrefix).append(what));
 }
 
-// Plans the document and, when it fits, writes it into `out`.
-//
-// Runs without the lock. It reads the payload's buffer in place: a bytes
-// object never changes, and the caller holds a reference to it for the whole
-// call. It writes only into `out`, the buffer of a result object that no
-// other thread can see until the call returns it.
-Stretch plan_and_write(std::string_view payload, char* out, size_t capacity) noexcept {
-  Stretch stretch;
-  contain(stretch, [&] {
+// A new bytes object of `size` bytes for the output of a payload of
+// `payload_size` bytes, or nullptr with MemoryError set.
+PyObject* new_result(size_t size, size_t payload_size) {
+  if (is_absurd(size, payload_size)) {
+    return PyErr_Format(PyExc_MemoryError, kOutputTooLargeFormat, size, payload_size);
+  }
+  if (size > static_cast<size_t>(PY_SSIZE_T_MAX)) return PyErr_NoMemory();
+  return PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
+}
+
+// Plans the document and, when it fits in `capacity` bytes, writes it at
+// `out`. The plan is freed before returning, unless it is kept to be
+// written into a larger result.
+TransformRun plan_and_write(std::string_view payload, char* out, size_t capacity) noexcept {
+  TransformRun run;
+  contain(run, [&] {
     test_hooks::fault_if_requested(test_hooks::FaultSite::transform, payload);
     auto planned = columnar::plan_columnar(payload);
     if (auto* message = std::get_if<std::string>(&planned)) {
-      stretch.status = Stretch::Status::refused;
-      stretch.message = std::move(*message);
+      run.status = TransformRun::Status::refused;
+      run.text = std::move(*message);
       return;
     }
-    stretch.plan.emplace(std::move(std::get<columnar::Plan>(planned)));
-    if (stretch.plan->output_size() > capacity) {
-      stretch.status = Stretch::Status::result_too_small;
+    columnar::Plan& plan = std::get<columnar::Plan>(planned);
+    run.output_size = plan.output_size();
+    if (run.output_size > capacity) {
+      run.status = TransformRun::Status::needs_larger_result;
+      run.plan.emplace(std::move(plan));
       return;
     }
-    stretch.plan->write(out);
-    stretch.status = Stretch::Status::written;
+    plan.write(out);
+    run.status = TransformRun::Status::written;
   });
-  return stretch;
+  return run;
 }
 
-// Writes a planned document into `out`, under the same rules.
-void write_planned(Stretch& stretch, char* out) noexcept {
-  contain(stretch, [&] {
-    stretch.plan->write(out);
-    stretch.status = Stretch::Status::written;
+// Writes the kept plan at `out`, then frees it.
+void write_planned(TransformRun& run, char* out) noexcept {
+  contain(run, [&] {
+    run.plan->write(out);
+    run.status = TransformRun::Status::written;
   });
+  run.plan.reset();
 }
 
 }  // namespace
 
+// What runs with the lock held does not grow with the payload: the argument
+// checks, allocating the result (the writing faults its pages in, without
+// the lock) and cutting it to length. Only failures add to it: a refusal's
+// or a fault's message, which can be as long as the row it shows, is
+// decoded into the exception and freed with the lock held (only the
+// interpreter makes a str), and so is a result that a fault left partly
+// written.
+//
+// Without the lock, the transform touches exactly:
+// - the payload's bytes, read in place: a bytes object never changes, and
+//   our caller holds a reference to it for the whole call;
+// - the result's bytes, through a pointer taken before the release: the
+//   object is ours alone until we return it, and only its bytes are written;
+// - memory it allocates and frees itself (the plan with its cells, rewrites
+//   and buffers, the message), and the calling thread's hash keys.
+// It calls nothing of the interpreter's and changes no reference count.
+// Every exception is contained (plan_and_write, write_planned), and nothing
+// there allocates outside a containment, so exhausted memory becomes an
+// outcome rather than the end of the process.
 PyObject* columnarize_bytes(PyObject* payload) {
   const std::string_view text(PyBytes_AS_STRING(payload), static_cast<size_t>(PyBytes_GET_SIZE(payload)));
   test_hooks::fault_if_requested(test_hooks::FaultSite::entry, text);
@@ -142,33 +188,35 @@ PyObject* columnarize_bytes(PyObject* payload) {
   if (guess > static_cast<size_t>(PY_SSIZE_T_MAX)) return PyErr_NoMemory();
   PyObject* result = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(guess));
   if (result == nullptr) return nullptr;
+  char* out = PyBytes_AS_STRING(result);
 
-  Stretch stretch;
+  TransformRun run;
   {
     LockReleased released;
-    stretch = plan_and_write(text, PyBytes_AS_STRING(result), guess);
+    run = plan_and_write(text, out, guess);
   }
 
-  if (stretch.status == Stretch::Status::result_too_small) {
+  if (run.status == TransformRun::Status::needs_larger_result) {
     // The output is longer than the payload: a new result at its length.
+    // The first one holds no output, so freeing it costs what allocating it
+    // did.
     Py_DECREF(result);
-    const size_t size = stretch.plan->output_size();
-    if (is_absurd(size, text.size())) {
-      return PyErr_Format(PyExc_MemoryError, "columnar output would be %zu bytes for a payload of %zu bytes", size,
-                          text.size());
-    }
-    if (size > static_cast<size_t>(PY_SSIZE_T_MAX)) return PyErr_NoMemory();
-    result = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size));
-    if (result == nullptr) return nullptr;
+    result = new_result(run.output_size, text.size());
+    out = result == nullptr ? nullptr : PyBytes_AS_STRING(result);
     LockReleased released;
-    write_planned(stretch, PyBytes_AS_STRING(result));
+    if (out != nullptr) {
+      write_planned(run, out);
+    } else {
+      run.plan.reset();
+    }
   }
+  if (result == nullptr) return nullptr;
 
-  if (stretch.status != Stretch::Status::written) {
+  if (run.status != TransformRun::Status::written) {
     Py_DECREF(result);
-    return raise_outcome(stretch);
+    return raise_failure(run);
   }
-  const auto size = static_cast<Py_ssize_t>(stretch.plan->output_size());
+  const auto size = static_cast<Py_ssize_t>(run.output_size);
   if (size != PyBytes_GET_SIZE(result) && _PyBytes_Resize(&result, size) < 0) return nullptr;
   return result;
 }

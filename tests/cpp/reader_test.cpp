@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -160,6 +161,21 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ReaderErrors, TextHasMessageThenLineAndColumn) {
   EXPECT_EQ(read_error("[1,]").text(), "trailing comma at line 1 column 4");
   EXPECT_EQ(read_error("\n\n[\"a\n").text(), kControl + " at line 4 column 0");
+}
+
+// Every code has a message of its own, and none falls back to the text that
+// values past the last code get: the compiler sees that every code has a
+// case, this that no two cases share a text and that the last code is last.
+TEST(ReaderErrors, EveryCodeHasItsOwnMessage) {
+  const auto past_last = static_cast<unsigned>(kLastErrorCode) + 1;
+  const std::string_view fallback = message_of(static_cast<ErrorCode>(UINT8_MAX));
+  EXPECT_EQ(message_of(static_cast<ErrorCode>(past_last)), fallback);
+  std::set<std::string_view> seen;
+  for (unsigned code = 0; code < past_last; ++code) {
+    const std::string_view message = message_of(static_cast<ErrorCode>(code));
+    EXPECT_NE(message, fallback) << "code " << code;
+    EXPECT_TRUE(seen.insert(message).second) << "code " << code << " repeats \"" << message << '"';
+  }
 }
 
 // ---- Nesting budget ------------------------------------------------------------

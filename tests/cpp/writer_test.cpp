@@ -328,30 +328,6 @@ TEST(WriteValue, NestingDepth127) {
 
 // MARK: - Byte buffer
 
-TEST(ByteBuffer, GrowthPolicy) {
-  ByteBuffer fresh;
-  EXPECT_EQ(fresh.capacity(), 128u);
-  fresh.append(std::string(128, 'x'));
-  EXPECT_EQ(fresh.capacity(), 128u);
-  fresh.push_back('y');  // doubling wins
-  EXPECT_EQ(fresh.capacity(), 256u);
-  fresh.append(std::string(1000, 'z'));  // the length needed wins
-  EXPECT_EQ(fresh.capacity(), 1129u);
-  EXPECT_EQ(fresh.size(), 1129u);
-  EXPECT_EQ(fresh.view().substr(127, 3), "xyz");
-
-  ByteBuffer empty(std::move(fresh));
-  ByteBuffer& moved_from = fresh;
-  EXPECT_EQ(moved_from.capacity(), 0u);
-  moved_from.push_back('a');  // the minimum of 8 wins
-  EXPECT_EQ(moved_from.capacity(), 8u);
-  moved_from.append("bcdefgh", 7);
-  EXPECT_EQ(moved_from.capacity(), 8u);
-  moved_from.append("i", 1);
-  EXPECT_EQ(moved_from.capacity(), 16u);
-  EXPECT_EQ(moved_from.view(), "abcdefghi");
-}
-
 TEST(ByteBuffer, GrowthBeyondTheLargestSizeIsCapacityOverflow) {
   ByteBuffer out;
   out.append("abc", 3);

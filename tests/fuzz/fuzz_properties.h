@@ -27,8 +27,8 @@ namespace vornel::fuzz {
 inline bool columnarize_is_sound(std::string_view payload) {
   columnar::Outcome outcome = columnar::columnarize_json(payload);
   if (auto* message = std::get_if<std::string>(&outcome)) {
-    return message->starts_with("invalid row-oriented JSON: ") ||
-           message->starts_with("expected a JSON object row, got: ");
+    return message->starts_with(columnar::kInvalidPayloadPrefix) ||
+           message->starts_with(columnar::kNotAnObjectPrefix);
   }
   // The document must read back: wrapped in an array, as the reader expects.
   const json::ByteBuffer& output = std::get<json::ByteBuffer>(outcome);

@@ -108,8 +108,8 @@ ERRORS = [
 
 # Internal faults of the transform, provoked through the test build's hooks,
 # reach the caller as RuntimeError like any refused payload. (Without
-# run_transform's last-resort handler the unknown one ends the process:
-# checked once.)
+# contain's last-resort handler in transform_call.cpp the unknown one ends
+# the process: checked once.)
 INTERNAL_PANICS = [
     ("panic", b"!fault:transform:index out of range \xff",
      "internal panic during columnarization: index out of range \ufffd"),

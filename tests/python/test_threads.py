@@ -16,9 +16,12 @@ def test_other_threads_run_during_a_call():
     """Only progress stamped while a call runs counts. With a switch interval
     longer than the test, the interpreter never takes the lock from a thread
     on its own, so the spinner runs only when a thread gives the lock up: a
-    call that kept it would leave no stamp inside any call. (A build with
-    -DVORNEL_TEST_KEEP_LOCK, which keeps the lock, fails here.) The spinner
-    gives the lock back after each stamp, so that a call ends at once."""
+    call that kept it would leave no stamp inside any call. The spinner
+    gives the lock back after each stamp, so that a call ends at once.
+
+    To see this test fail, run it against a module built with the CMake
+    option VORNEL_TEST_KEEP_LOCK=ON, which keeps the lock through the
+    transform (the README shows the three commands)."""
     big = payload(300_000, "big")
     stamps = []
     stop = threading.Event()
