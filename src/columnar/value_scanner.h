@@ -19,6 +19,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -178,10 +179,24 @@ class ValueScanner {
 
   // ---- Literals and numbers ------------------------------------------------
 
+  // "null", "true" and "false", compared four bytes at a time.
   bool scan_literal() {
-    const std::string_view word = *p_ == 'n' ? "null" : *p_ == 't' ? "true" : "false";
-    if (static_cast<size_t>(end_ - p_) < word.size() || std::memcmp(p_, word.data(), word.size()) != 0) return false;
-    p_ += word.size();
+    constexpr auto word = [](const char (&text)[5]) {
+      return static_cast<uint32_t>(static_cast<unsigned char>(text[0])) |
+             static_cast<uint32_t>(static_cast<unsigned char>(text[1])) << 8 |
+             static_cast<uint32_t>(static_cast<unsigned char>(text[2])) << 16 |
+             static_cast<uint32_t>(static_cast<unsigned char>(text[3])) << 24;
+    };
+    if (end_ - p_ < 4) return false;
+    uint32_t first;
+    std::memcpy(&first, p_, 4);
+    if constexpr (std::endian::native == std::endian::big) first = __builtin_bswap32(first);
+    if (first == word("null") || first == word("true")) {
+      p_ += 4;
+      return true;
+    }
+    if (first != word("fals") || end_ - p_ < 5 || p_[4] != 'e') return false;
+    p_ += 5;
     return true;
   }
 
