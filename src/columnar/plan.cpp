@@ -86,8 +86,9 @@ class Output {
   bool full() const noexcept { return at_ == end_; }
 
  private:
-  // Most cells are a few bytes long: two overlapping fixed-size copies
-  // cover every length up to 16 without a call, and stay inside the range.
+  // Most cells are a few bytes long: two overlapping fixed-size copies (or
+  // for 1 to 3 bytes, the first, middle and last byte) cover every length
+  // up to 32 without a call, and stay inside the range.
   static void copy_short(char* to, const char* from, size_t count) noexcept {
     if (count >= 8 && count <= 16) {
       std::memcpy(to, from, 8);
@@ -95,6 +96,13 @@ class Output {
     } else if (count >= 4 && count < 8) {
       std::memcpy(to, from, 4);
       std::memcpy(to + count - 4, from + count - 4, 4);
+    } else if (count > 0 && count < 4) {
+      to[0] = from[0];
+      to[count / 2] = from[count / 2];
+      to[count - 1] = from[count - 1];
+    } else if (count > 16 && count <= 32) {
+      std::memcpy(to, from, 16);
+      std::memcpy(to + count - 16, from + count - 16, 16);
     } else {
       std::memcpy(to, from, count);
     }
