@@ -1,5 +1,6 @@
 #include "json/number.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -31,19 +32,27 @@ inline bool is_digit_at(const char* p, size_t n, size_t i) { return i < n && dig
 inline void exponent_up(int32_t& x) { x += x != std::numeric_limits<int32_t>::max(); }
 inline void exponent_down(int32_t& x) { x -= x != std::numeric_limits<int32_t>::min(); }
 
-// Eight ASCII digits at p, if there are: their value. Digits run long in
-// data (ids, timestamps, fractions of 15 or more digits), and taking them a
-// word at a time saves most of the per-digit loop.
-inline bool read_eight_digits(const char* p, size_t n, size_t i, uint64_t& value) noexcept {
+// The digits among the eight bytes at p + i (when eight remain): how many
+// the run of digits there counts, up to eight, and their value. Digits run
+// long in data (ids, timestamps, fractions of 15 or more digits), and taking
+// them a word at a time saves most of the per-digit loop, its tail included.
+inline bool read_digit_run(const char* p, size_t n, size_t i, unsigned& count, uint64_t& value) noexcept {
   if (n - i < 8) return false;
-  uint64_t w = scan::load_le64(p + i);
-  // Every byte 0x30..0x39: the high nibble is 3, and adding 6 does not carry
-  // out of the low nibble.
-  if ((w & 0xF0F0F0F0F0F0F0F0) != 0x3030303030303030 ||
-      ((w + 0x0606060606060606) & 0xF0F0F0F0F0F0F0F0) != 0x3030303030303030) {
-    return false;
+  // With t = byte ^ '0', the digits are exactly the bytes with t < 10:
+  // t + 0x76 sets the high bit for t >= 10, and t's own high bit for the
+  // rest. A carry out of a byte reaches only the bytes after it, so the
+  // first flagged byte is exact.
+  uint64_t w = scan::load_le64(p + i) ^ 0x3030303030303030;
+  const uint64_t stops = ((w + 0x7676767676767676) | w) & 0x8080808080808080;
+  count = stops == 0 ? 8 : static_cast<unsigned>(std::countr_zero(stops)) >> 3;
+  if (count == 0) {
+    value = 0;
+    return true;
   }
-  w -= 0x3030303030303030;
+  // Move the run's bytes to the top of the word, pushing the bytes after it
+  // out: the zero bytes shifted in below are leading zeros, and the word
+  // reads as eight digits.
+  w <<= 8 * (8 - count);
   // Byte k now holds digit d_k, the first digit d_0 in the lowest byte, and
   // the value is p_0 * 10^6 + p_1 * 10^4 + p_2 * 10^2 + p_3 with the pairs
   // p_j = 10 * d_(2j) + d_(2j+1).
@@ -60,13 +69,15 @@ inline bool read_eight_digits(const char* p, size_t n, size_t i, uint64_t& value
   //    whose sum is the value, at most 10^8 - 1 < 2^32: shifting by 32 leaves
   //    exactly it.
   w = (w * 10) + (w >> 8);
-  w = (((w & 0x000000FF000000FF) * (100 + (uint64_t{1000000} << 32))) +
-       (((w >> 16) & 0x000000FF000000FF) * (1 + (uint64_t{10000} << 32)))) >> 32;
-  value = w;
+  value = (((w & 0x000000FF000000FF) * (100 + (uint64_t{1000000} << 32))) +
+           (((w >> 16) & 0x000000FF000000FF) * (1 + (uint64_t{10000} << 32)))) >> 32;
   return true;
 }
 
-// s * 10^8 + eight more digits still fits in 64 bits.
+constexpr uint64_t kPowersOfTen[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+// s * 10^8 + eight more digits still fits in 64 bits (and with fewer
+// digits, s * 10^count + the run all the more).
 constexpr uint64_t kU64HundredMillionth = UINT64_MAX / 100000000 - 1;
 
 // s * 10^x, composed fast: one conversion of s to a double, then one
@@ -117,8 +128,11 @@ bool read_number(std::string_view input, size_t& cursor, bool negative, Value& o
     if (is_digit_at(p, n, i)) return fail(failure, ErrorCode::invalid_number, i + 1);
   } else if (first <= 9) {
     s = first;
-    for (uint64_t eight; s < kU64HundredMillionth && read_eight_digits(p, n, i, eight); i += 8) {
-      s = s * 100000000 + eight;
+    for (unsigned count = 8; count == 8 && s < kU64HundredMillionth;) {
+      uint64_t run;
+      if (!read_digit_run(p, n, i, count, run)) break;
+      s = s * kPowersOfTen[count] + run;
+      i += count;
     }
     while (is_digit_at(p, n, i)) {
       const unsigned d = digit_at(p, i);
@@ -160,9 +174,12 @@ bool read_number(std::string_view input, size_t& cursor, bool negative, Value& o
     if (digit_at(p, i) > 9) return fail(failure, ErrorCode::invalid_number, i + 1);
     // After a long integer a digit that still fits is appended too; its
     // exponent step cancels that of the first dropped integer digit.
-    for (uint64_t eight; s < kU64HundredMillionth && read_eight_digits(p, n, i, eight); i += 8) {
-      s = s * 100000000 + eight;
-      x -= 8;  // at most 20 digits are ever kept, far from saturation
+    for (unsigned count = 8; count == 8 && s < kU64HundredMillionth;) {
+      uint64_t run;
+      if (!read_digit_run(p, n, i, count, run)) break;
+      s = s * kPowersOfTen[count] + run;
+      i += count;
+      x -= static_cast<int32_t>(count);  // at most 20 digits are ever kept, far from saturation
     }
     while (is_digit_at(p, n, i)) {
       const unsigned d = digit_at(p, i);
