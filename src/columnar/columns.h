@@ -97,7 +97,7 @@ class ColumnTable {
   // entry is only a guess, checked against the name, so it stays valid
   // from one plan to the next without clearing: a stale one names another
   // column, or one that is not there yet.
-  static constexpr int kCacheLineBits = 9;
+  static constexpr int kCacheLineBits = 11;  // 2,048 lines: few of a few hundred names share one
   static size_t cache_line(std::string_view name) noexcept;
   std::array<uint32_t, size_t{1} << kCacheLineBits> recent_;
   // Names decoded from keys with escapes: a deque never moves its strings.

@@ -140,17 +140,18 @@ class RowReader {
     return column;
   }
 
-  // The key's column: the previous row's column at this position when the
-  // names agree, else the table's. `name` is the key's text between its
-  // quotes, decoded here when it holds escapes.
+  // The key's column, when expected_key did not find it: the table's.
+  // `name` is the key's text between its quotes, decoded here when it holds
+  // escapes; then it may still name the previous row's column at this
+  // position, which expected_key compared with the raw text only.
   uint32_t column_of(std::string_view name, bool escaped, size_t position, bool first_row) {
     if (escaped) {
       state_.reader.decoded_key.clear();
       json::decode_string_content(name, state_.reader.decoded_key);
       name = state_.reader.decoded_key;
-    }
-    if (position < previous_columns_.size() && state_.columns.is(previous_columns_[position], name)) {
-      return previous_columns_[position];
+      if (position < previous_columns_.size() && state_.columns.is(previous_columns_[position], name)) {
+        return previous_columns_[position];
+      }
     }
     return state_.columns.find_or_add(name, escaped, first_row);
   }
