@@ -8,19 +8,20 @@
 namespace vornel::columnar {
 namespace {
 
-using Text = std::string_view;
+// A value's text in the writer's form, as cells hold it.
+using WriterText = std::string_view;
 
-bool is_number_text(Text text) noexcept { return text[0] == '-' || (text[0] >= '0' && text[0] <= '9'); }
+bool is_number_text(WriterText text) noexcept { return text[0] == '-' || (text[0] >= '0' && text[0] <= '9'); }
 
 // The writer gives every float a point or an exponent, and no integer either.
-bool is_integer_text(Text text) noexcept { return text.find_first_of(".e") == Text::npos; }
+bool is_integer_text(WriterText text) noexcept { return text.find_first_of(".e") == WriterText::npos; }
 
-bool is_zero_float(Text text) noexcept { return text == "0.0" || text == "-0.0"; }
+bool is_zero_float(WriterText text) noexcept { return text == "0.0" || text == "-0.0"; }
 
 // The writer's shortest form names one double, and ±0 are the only two
 // texts of equal doubles; integer texts are equal exactly when the integers
 // are. So number texts that differ are equal values only as ±0.
-bool nested_numbers_equal(Text a, Text b) noexcept { return is_zero_float(a) && is_zero_float(b); }
+bool nested_numbers_equal(WriterText a, WriterText b) noexcept { return is_zero_float(a) && is_zero_float(b); }
 
 // The end of the value starting at `p` in writer's-form text ending at `end`.
 const char* skip_string(const char* p) noexcept {
@@ -48,26 +49,26 @@ const char* skip_value(const char* p, const char* end) noexcept {
   return p;
 }
 
-bool values_equal(Text a, Text b);
+bool values_equal(WriterText a, WriterText b);
 
 // The values of an array's text, or the members of an object's text, one by
 // one: `next` gives the next value, or for an object the next key (with
 // `value` set to its value).
-class Items {
+class ItemCursor {
  public:
-  explicit Items(Text container) noexcept
+  explicit ItemCursor(WriterText container) noexcept
       : p_(container.data() + 1), end_(container.data() + container.size() - 1) {}
 
   bool done() const noexcept { return p_ == end_; }
-  Text next_value() noexcept {
+  WriterText next_value() noexcept {
     const char* value_end = skip_value(p_, end_);
-    const Text value(p_, static_cast<size_t>(value_end - p_));
+    const WriterText value(p_, static_cast<size_t>(value_end - p_));
     p_ = value_end + (value_end != end_);
     return value;
   }
-  Text next_key(Text& value) noexcept {
+  WriterText next_key(WriterText& value) noexcept {
     const char* key_end = skip_string(p_);
-    const Text key(p_, static_cast<size_t>(key_end - p_));
+    const WriterText key(p_, static_cast<size_t>(key_end - p_));
     p_ = key_end + 1;
     value = next_value();
     return key;
@@ -78,8 +79,8 @@ class Items {
   const char* const end_;
 };
 
-bool arrays_equal(Text a, Text b) {
-  Items xs(a), ys(b);
+bool arrays_equal(WriterText a, WriterText b) {
+  ItemCursor xs(a), ys(b);
   while (!xs.done() && !ys.done()) {
     if (!values_equal(xs.next_value(), ys.next_value())) return false;
   }
@@ -90,14 +91,14 @@ bool arrays_equal(Text a, Text b) {
 // sends the object through the rewrite) and equal exactly when their texts
 // are. Objects in rows are small: each key of one is looked for by walking
 // the other, with no storage.
-bool objects_equal(Text a, Text b) {
+bool objects_equal(WriterText a, WriterText b) {
   size_t count = 0;
-  for (Items xs(a); !xs.done(); ++count) {
-    Text value;
-    const Text key = xs.next_key(value);
+  for (ItemCursor xs(a); !xs.done(); ++count) {
+    WriterText value;
+    const WriterText key = xs.next_key(value);
     bool found = false;
-    for (Items ys(b); !ys.done();) {
-      Text other;
+    for (ItemCursor ys(b); !ys.done();) {
+      WriterText other;
       if (ys.next_key(other) == key) {
         if (!values_equal(value, other)) return false;
         found = true;
@@ -107,14 +108,14 @@ bool objects_equal(Text a, Text b) {
     if (!found) return false;
   }
   size_t other_count = 0;
-  for (Items ys(b); !ys.done(); ++other_count) {
-    Text value;
+  for (ItemCursor ys(b); !ys.done(); ++other_count) {
+    WriterText value;
     ys.next_key(value);
   }
   return count == other_count;
 }
 
-bool values_equal(Text a, Text b) {
+bool values_equal(WriterText a, WriterText b) {
   if (a == b) return true;
   if (a[0] == '[' && b[0] == '[') return arrays_equal(a, b);
   if (a[0] == '{' && b[0] == '{') return objects_equal(a, b);
@@ -122,7 +123,7 @@ bool values_equal(Text a, Text b) {
 }
 
 // An integer's text as a double, rounded to nearest.
-double integer_as_double(Text text) noexcept {
+double integer_as_double(WriterText text) noexcept {
   const bool negative = text[0] == '-';
   uint64_t magnitude = 0;
   for (size_t i = negative; i < text.size(); ++i) magnitude = magnitude * 10 + static_cast<uint64_t>(text[i] - '0');
@@ -151,8 +152,8 @@ double float_value(const PlanState& state, const Cell& cell) {
 }  // namespace
 
 bool cells_match(const PlanState& state, const Cell& candidate, const Cell& reference) {
-  const Text a = state.text_of(candidate);
-  const Text b = state.text_of(reference);
+  const WriterText a = state.text_of(candidate);
+  const WriterText b = state.text_of(reference);
   if (a == b) return true;
   if (!is_number_text(a) || !is_number_text(b)) return values_equal(a, b);
   const bool a_integer = is_integer_text(a);

@@ -47,7 +47,8 @@ struct Column {
   // Cells whose texts differ from the reference's but matched it (an object
   // with its members in another order): a later cell with one of these
   // texts matches without a closer look. Rows that shuffle a constant
-  // object's members have few distinct orders.
+  // object's members have few distinct orders: an object of three members
+  // has six, which four kept texts and the reference's cover but one of.
   static constexpr size_t kMatchedTexts = 4;
   std::array<uint64_t, kMatchedTexts> matched_cells{kNoCell, kNoCell, kNoCell, kNoCell};
   uint8_t next_matched = 0;
