@@ -184,7 +184,7 @@ struct Avx2Scan {
     }
     return Sse2Scan::find_string_stop(p, end, non_ascii);
   }
-  [[gnu::target("avx2")]] static const char* skip_whitespace(const char* p, const char* end) noexcept {
+  [[gnu::target("avx2"), gnu::noinline]] static const char* skip_whitespace(const char* p, const char* end) noexcept {
     for (; end - p >= 32; p += 32) {
       const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
       const __m256i space =
