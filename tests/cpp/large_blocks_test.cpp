@@ -79,6 +79,25 @@ const AllocationSite kAllocationSites[] = {
        ::operator delete(block);
        return block != nullptr;
      }},
+    {"nothrow_array_new", [] {
+       void* block = ::operator new[](24, std::nothrow);
+       ::operator delete[](block);
+       return block != nullptr;
+     }},
+    {"aligned_array_new", [] {
+       ::operator delete[](::operator new[](24, std::align_val_t{64}), std::align_val_t{64});
+       return true;
+     }},
+    {"aligned_nothrow_new", [] {
+       void* block = ::operator new(24, std::align_val_t{64}, std::nothrow);
+       ::operator delete(block, std::align_val_t{64});
+       return block != nullptr;
+     }},
+    {"aligned_nothrow_array_new", [] {
+       void* block = ::operator new[](24, std::align_val_t{64}, std::nothrow);
+       ::operator delete[](block, std::align_val_t{64});
+       return block != nullptr;
+     }},
     {"string", [] { return std::string(100, 'x').size() == 100; }},
     {"unique_array", [] { return std::make_unique<int[]>(1000) != nullptr; }},
     {"small_block", [] { free_block(allocate_block(100), 100); return true; }},
