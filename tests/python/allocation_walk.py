@@ -68,21 +68,21 @@ def degraded(got, expected):
     return got[1] == expected[1] or (got[1] == (TYPE_NAME_FALLBACK,) and expected[1][0].endswith(" of 'bytes'"))
 
 
+def with_interpreter_allocation_failing(n, call):
+    """call() with the interpreter's allocation `n` failing."""
+    if hasattr(_testcapi, "call_with_nomemory"):  # 3.15: the hook spans the call alone
+        return _testcapi.call_with_nomemory(n - 1, n, call)
+    _testcapi.set_nomemory(n - 1, n)
+    try:
+        return call()
+    finally:
+        _testcapi.remove_mem_hooks()
+
+
 def failing_call(mode, n, args, kwargs):
     """A function calling columnarize(*args, **kwargs) with allocation `n` failing as `mode` says."""
     if mode == "python":
-        call = lambda: columnarize(*args, **kwargs)  # noqa: E731
-        if hasattr(_testcapi, "call_with_nomemory"):  # 3.15: the hook spans the call alone
-            return lambda: _testcapi.call_with_nomemory(n - 1, n, call)
-
-        def with_hook():
-            _testcapi.set_nomemory(n - 1, n)
-            try:
-                return call()
-            finally:
-                _testcapi.remove_mem_hooks()
-
-        return with_hook
+        return lambda: with_interpreter_allocation_failing(n, lambda: columnarize(*args, **kwargs))
     directive = b"allocations" if mode == "cpp-persistent" else b"allocation"
     payload = b"!fault:%s:%d:%s" % (directive, n, args[0])
     return lambda: columnarize(payload, *args[1:], **kwargs)

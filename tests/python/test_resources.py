@@ -164,9 +164,11 @@ def long_rows(rows, tail=b"]"):
     return b"[" + b",".join(row % i for i in range(rows)) + tail
 
 
-# Payloads of every shape: each transform and refusal of the tables, the
-# internal faults a test build provokes (whose report may run out of memory
-# too), and one payload large enough for mapped blocks. The last two are
+# Payloads of every shape: each transform and refusal of the tables, rows
+# padded into an output longer than the result first allocated (which is
+# then allocated again at its length), the internal faults a test build
+# provokes (whose report may run out of memory too), and one payload large
+# enough for mapped blocks. The last two are
 # walked for the module's C++ code alone: the large payload's Python
 # allocations are those of every payload, and a fault outside the transform
 # ends the process by design when its exception class cannot be created.
@@ -174,6 +176,7 @@ CPP = {"cpp", "cpp-persistent"}
 WALKED_PAYLOADS = (
     [(f"ok-{name}", payload, CPP | {"python"}) for name, payload, _ in TRANSFORMS]
     + [(f"refused-{name}", payload, CPP | {"python"}) for name, payload, _ in ERRORS]
+    + [("ok-padded", one_key_per_row(30), CPP | {"python"})]
     + [(f"panic-{name}", payload, CPP | {"python"}) for name, payload, _ in INTERNAL_PANICS]
     + [("fault-entry", b"!fault:entry:a fault outside the transform", CPP), ("ok-long-rewritten", long_rows(40), {"cpp"})]
 )
