@@ -2,6 +2,7 @@
 
 #ifdef VORNEL_TEST_HOOKS
 
+#include <charconv>
 #include <stdexcept>
 #include <string>
 
@@ -46,6 +47,28 @@ void fault_if_requested(FaultSite site, std::string_view text) {
       if (request.directive == "reporting") throw std::runtime_error(message);
       return;
   }
+}
+
+AllocationFailures::AllocationFailures(std::string_view text) noexcept : AllocationFailures(parse_request(text)) {}
+
+AllocationFailures::AllocationFailures(const Parsed& parsed) noexcept
+    : payload_(parsed.payload), failing_(parsed.nth, parsed.persistent) {}
+
+// "!fault:allocation:N:TEXT" or "!fault:allocations:N:TEXT" with N a
+// decimal count; anything else requests nothing and stays the payload.
+AllocationFailures::Parsed AllocationFailures::parse_request(std::string_view text) noexcept {
+  const Parsed none{text};
+  Request request;
+  if (!parse(text, request) || (request.directive != "allocation" && request.directive != "allocations")) {
+    return none;
+  }
+  Parsed parsed;
+  parsed.persistent = request.directive == "allocations";
+  const char* const end = request.text.data() + request.text.size();
+  const auto [after, error] = std::from_chars(request.text.data(), end, parsed.nth);
+  if (error != std::errc() || after == end || *after != ':') return none;
+  parsed.payload = std::string_view(after + 1, static_cast<size_t>(end - after - 1));
+  return parsed;
 }
 
 }  // namespace vornel::lib::test_hooks

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <new>
 
+#include "memory/allocation_failures.h"
+
 namespace vornel::memory {
 
 namespace {
@@ -82,7 +84,7 @@ size_t block_capacity(size_t bytes) noexcept {
 void* allocate_block(size_t bytes) {
   const PageSizes& sizes = page_sizes();
   if (bytes < sizes.large_block) {
-    void* block = std::malloc(bytes);
+    void* block = allocation_fails() ? nullptr : std::malloc(bytes);
     if (block == nullptr) throw std::bad_alloc();
     return block;
   }
@@ -91,7 +93,9 @@ void* allocate_block(size_t bytes) {
   // mmap aligns to pages only. Map one granule more than needed and cut the
   // block out on a granule boundary, unmapping the ends.
   const size_t slack = sizes.granule - sizes.page;
-  void* mapping = mmap(nullptr, size + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* mapping = allocation_fails()
+                      ? MAP_FAILED
+                      : mmap(nullptr, size + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapping == MAP_FAILED) throw std::bad_alloc();
   const auto start = reinterpret_cast<uintptr_t>(mapping);
   const uintptr_t block = round_up(start, sizes.granule);
@@ -116,7 +120,7 @@ void* resize_block(void* block, size_t bytes, size_t new_bytes) {
   if (bytes < large_block && new_bytes < large_block) {
     // Small blocks stay with the general-purpose allocator, which can often
     // grow them in place.
-    void* resized = std::realloc(block, new_bytes);
+    void* resized = allocation_fails() ? nullptr : std::realloc(block, new_bytes);
     if (resized == nullptr) throw std::bad_alloc();
     return resized;
   }

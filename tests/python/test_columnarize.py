@@ -74,6 +74,12 @@ TRANSFORMS = [
      b'{"columns":[],"rows":[[],[]],"constants":{"n":1854679518563690240}}'),
     ("whitespace_everywhere", b' \t\r\n[ {"a" : 1 } ,\n{ "a":2}] \n',
      b'{"columns":["a"],"rows":[[1],[2]],"constants":{}}'),
+    # Containers rewritten for their whitespace, escapes, floats and repeated
+    # keys still match the same container in the writer's form.
+    ("containers_rewritten", b'[{"o":{"b": [1, 2.50], "a":"\\u0041"}},{"o":{"a":"A","b":[1,2.5]}}]',
+     b'{"columns":[],"rows":[[],[]],"constants":{"o":{"b":[1,2.5],"a":"A"}}}'),
+    ("nested_repeated_key", b'[{"o":{"k":1,"j":[2],"k":3}},{"o":{"k":3,"j":[ 2 ]}, "p": [ ]}]',
+     b'{"columns":["p"],"rows":[[null],[[]]],"constants":{"o":{"k":3,"j":[2]}}}'),
 ]
 
 

@@ -3,12 +3,14 @@
 import ctypes
 import importlib.machinery
 import importlib.util
+import itertools
 import sys
 import types
 
 import pytest
 
 import vornel_codec
+from allocation_walk import PYTHON_WALKS, SETTLE, outcome, with_interpreter_allocation_failing
 
 
 def test_module_attributes():
@@ -33,6 +35,34 @@ def load_fresh(name="vornel_codec"):
     module = importlib.util.module_from_spec(module_spec)
     module_spec.loader.exec_module(module)
     return module
+
+
+@pytest.mark.skipif(not PYTHON_WALKS, reason="needs CPython 3.14 or later with _testcapi")
+@pytest.mark.xfail(strict=True, reason="the exec function turns a failed append to __all__ into FaultException "
+                                       "(src/lib/module.cpp), where the allocation's MemoryError belongs")
+def test_every_interpreter_allocation_of_an_import_failing_in_turn():
+    """A module object made and executed with each allocation of the
+    interpreter failing in turn, until 50 in a row make a working module:
+    each other one raises MemoryError."""
+    module_spec = importlib.util.spec_from_file_location("vornel_codec", vornel_codec.__file__)
+
+    def load():
+        module = importlib.util.module_from_spec(module_spec)
+        module_spec.loader.exec_module(module)
+        return module
+
+    problems, completed = [], 0
+    for n in itertools.count(1):
+        got = outcome(lambda: with_interpreter_allocation_failing(n, load))
+        if got[0] == "ok" and got[1].columnarize(b"[]") == b'{"columns":[],"rows":[],"constants":{}}':
+            completed += 1
+            if completed == SETTLE["python"]:
+                break
+            continue
+        completed = 0
+        if got[0] != "MemoryError":
+            problems.append((n, got))
+    assert not problems
 
 
 def test_reimport_makes_a_new_function_and_all():
