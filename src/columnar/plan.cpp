@@ -1,3 +1,5 @@
+#include <pthread.h>
+
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
@@ -9,6 +11,7 @@
 #include "columnar/document_transform.h"
 #include "columnar/plan_state.h"
 #include "columnar/row_reader.h"
+#include "memory/allocation_failures.h"
 
 namespace vornel::columnar {
 namespace {
@@ -230,18 +233,48 @@ namespace {
 // members, more than most payloads that tools return have.
 constexpr size_t kKeptStateBytes = size_t{1} << 20;
 
-thread_local std::unique_ptr<PlanState> kept_state;
+// The kept state hangs on a key of the threads library, which frees it when
+// the thread ends. (Not a C++ thread_local: the C library registers the
+// destructor of one on the thread's first use and ends the process when it
+// has no memory for that; a key's value is set or refused, and a state that
+// cannot be kept is freed.) Without a key, nothing is kept.
+class KeptStateKey {
+ public:
+  KeptStateKey() noexcept { created_ = pthread_key_create(&key_, &free_state) == 0; }
+
+  std::unique_ptr<PlanState> take() const noexcept {
+    if (!created_) return nullptr;
+    std::unique_ptr<PlanState> state(static_cast<PlanState*>(pthread_getspecific(key_)));
+    if (state != nullptr) pthread_setspecific(key_, nullptr);  // clearing a set value never fails
+    return state;
+  }
+
+  void keep(std::unique_ptr<PlanState> state) const noexcept {
+    if (!created_ || pthread_getspecific(key_) != nullptr || state->retained_bytes() > kKeptStateBytes) return;
+    if (pthread_setspecific(key_, state.get()) == 0) state.release();
+  }
+
+ private:
+  static void free_state(void* state) noexcept { delete static_cast<PlanState*>(state); }
+
+  pthread_key_t key_{};
+  bool created_ = false;
+};
+
+const KeptStateKey& kept_state() noexcept {
+  static const KeptStateKey key;
+  return key;
+}
 
 std::unique_ptr<PlanState> state_for(std::string_view payload) {
-  std::unique_ptr<PlanState> state = std::move(kept_state);
+  std::unique_ptr<PlanState> state = kept_state().take();
+  if (memory::allocation_failures_armed()) state.reset();  // a test walks every allocation of a first call
   if (state == nullptr) state = std::make_unique<PlanState>();
   state->start(payload);
   return state;
 }
 
-void keep_for_next_plan(std::unique_ptr<PlanState> state) noexcept {
-  if (kept_state == nullptr && state->retained_bytes() <= kKeptStateBytes) kept_state = std::move(state);
-}
+void keep_for_next_plan(std::unique_ptr<PlanState> state) noexcept { kept_state().keep(std::move(state)); }
 
 }  // namespace
 

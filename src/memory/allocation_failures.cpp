@@ -25,6 +25,8 @@ bool allocation_fails() noexcept {
   return true;
 }
 
+bool allocation_failures_armed() noexcept { return countdown != 0 || failing; }
+
 FailingAllocations::FailingAllocations(uint64_t nth, bool persistent_failure) noexcept
     : saved_countdown_(countdown), saved_persistent_(persistent) {
   countdown = nth;

@@ -30,6 +30,11 @@ namespace vornel::memory {
 // Counts one allocation of the calling thread: true when it must fail.
 bool allocation_fails() noexcept;
 
+// Whether allocations are counted on the calling thread: storage kept from
+// an earlier call is then not reused, so that the call makes, and can fail,
+// every allocation a first call makes.
+bool allocation_failures_armed() noexcept;
+
 class FailingAllocations {
  public:
   // Fails the `nth` allocation from now on this thread (counting from 1),
@@ -45,6 +50,7 @@ class FailingAllocations {
 };
 #else
 constexpr bool allocation_fails() noexcept { return false; }
+constexpr bool allocation_failures_armed() noexcept { return false; }
 #endif
 
 }  // namespace vornel::memory

@@ -223,9 +223,6 @@ def test_every_allocation_of_a_call_failing_in_turn(walked):
 # row reader's Rewriter constructor, whose std::deque member allocates twice,
 # and the containment's last resort for a fault that is no std::exception,
 # which assigns its message (src/lib/transform_call.cpp).
-@pytest.mark.xfail(built_with_hooks(), strict=True,
-                   reason="allocations in the Rewriter's noexcept constructor and in the last resort of the "
-                          "transform's noexcept containment end the process when they fail")
 def test_no_allocation_failure_ends_the_process(walked):
     crashes = [(case, mode, found["crashes"]) for case, walks in walked.items() for mode, found in walks.items()
                if found["crashes"]]
