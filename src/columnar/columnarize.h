@@ -50,7 +50,8 @@ class Plan {
  public:
   explicit Plan(std::unique_ptr<PlanState> state);
   Plan(Plan&&) noexcept;
-  Plan& operator=(Plan&&) noexcept;
+  Plan& operator=(Plan&&) noexcept;  // frees the state it held
+  // Hands the state to the thread for its next plan (see plan.cpp).
   ~Plan();
 
   // The exact length of the columnar document.

@@ -280,13 +280,7 @@ void keep_for_next_plan(std::unique_ptr<PlanState> state) noexcept { kept_state(
 
 Plan::Plan(std::unique_ptr<PlanState> state) : state_(std::move(state)) {}
 Plan::Plan(Plan&&) noexcept = default;
-Plan& Plan::operator=(Plan&& other) noexcept {
-  if (this != &other) {
-    if (state_ != nullptr) keep_for_next_plan(std::move(state_));
-    state_ = std::move(other.state_);
-  }
-  return *this;
-}
+Plan& Plan::operator=(Plan&&) noexcept = default;
 Plan::~Plan() {
   if (state_ != nullptr) keep_for_next_plan(std::move(state_));
 }

@@ -134,11 +134,10 @@ class ValueScanner {
   }
 
   bool scan_value(unsigned depth) {
+    unsigned escapes = 0;
     switch (*p_) {
-      case '"': {
-        unsigned escapes = 0;
+      case '"':
         return scan_string<true>(escapes);
-      }
       case '[':
         return depth < json::kMaxDepth && scan_array(depth + 1);
       case '{':

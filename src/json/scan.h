@@ -15,7 +15,8 @@
 //     it is 0x80 or above;
 //   skip_whitespace(p, end): the first byte at or after p that is not space,
 //     tab, line feed or carriage return (or end);
-//   skip_ascii(p, end): the first byte at or after p that is 0x80 or above.
+//   skip_ascii(p, end): the first byte at or after p that is 0x80 or above
+//     (for the AVX2 scanner, in texts shorter than its block).
 // None of them reads beyond `end`: the last partial block goes byte by byte.
 #pragma once
 
@@ -196,13 +197,9 @@ struct Avx2Scan {
     }
     return Sse2Scan::skip_whitespace(p, end);
   }
-  [[gnu::target("avx2")]] static const char* skip_ascii(const char* p, const char* end) noexcept {
-    for (; end - p >= 32; p += 32) {
-      const auto high = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))));
-      if (high != 0) return p + std::countr_zero(high);
-    }
-    return Sse2Scan::skip_ascii(p, end);
-  }
+  // Only texts shorter than a block come here: longer ones are checked as
+  // UTF-8 a block at a time (utf8_avx2.h), ASCII runs included.
+  static const char* skip_ascii(const char* p, const char* end) noexcept { return Sse2Scan::skip_ascii(p, end); }
 };
 
 #endif  // __x86_64__
