@@ -1,6 +1,6 @@
-#include <pthread.h>
-
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -226,55 +226,51 @@ size_t PlanState::retained_bytes() const noexcept {
 
 namespace {
 
-// Each thread keeps the state of its last plan for its next one, so that a
-// call on a small payload allocates nothing of its own. A state that grew
-// beyond this is freed instead: one large payload must not pin its memory
-// for the thread's lifetime. A megabyte holds the cells of about 50,000
-// members, more than most payloads that tools return have.
+// The states of finished plans wait in a few slots for the next plans, so
+// that a call on a small payload allocates nothing of its own. A state that
+// grew beyond kKeptStateBytes is freed instead: one large payload must not
+// pin its memory. A megabyte holds the cells of about 50,000 members, more
+// than most payloads that tools return have.
+//
+// The slots are shared by all threads and taken and filled with one atomic
+// exchange each, so that calls running at once on several threads each find
+// a state without waiting for one another. (Not a state per thread: a C++
+// thread_local's destructor is registered on the thread's first use, and
+// the C library ends the process when it has no memory for that; and the
+// threads library's keys bind to symbols of a newer C library than the
+// oldest this module runs on.) The states left in the slots when the
+// process ends are the system's to reclaim.
 constexpr size_t kKeptStateBytes = size_t{1} << 20;
+constexpr size_t kKeptStates = 4;
+std::array<std::atomic<PlanState*>, kKeptStates> kept_states{};
 
-// The kept state hangs on a key of the threads library, which frees it when
-// the thread ends. (Not a C++ thread_local: the C library registers the
-// destructor of one on the thread's first use and ends the process when it
-// has no memory for that; a key's value is set or refused, and a state that
-// cannot be kept is freed.) Without a key, nothing is kept.
-class KeptStateKey {
- public:
-  KeptStateKey() noexcept { created_ = pthread_key_create(&key_, &free_state) == 0; }
-
-  std::unique_ptr<PlanState> take() const noexcept {
-    if (!created_) return nullptr;
-    std::unique_ptr<PlanState> state(static_cast<PlanState*>(pthread_getspecific(key_)));
-    if (state != nullptr) pthread_setspecific(key_, nullptr);  // clearing a set value never fails
-    return state;
+std::unique_ptr<PlanState> take_kept_state() noexcept {
+  for (std::atomic<PlanState*>& slot : kept_states) {
+    if (slot.load(std::memory_order_relaxed) == nullptr) continue;
+    if (PlanState* state = slot.exchange(nullptr, std::memory_order_acquire)) return std::unique_ptr<PlanState>(state);
   }
+  return nullptr;
+}
 
-  void keep(std::unique_ptr<PlanState> state) const noexcept {
-    if (!created_ || pthread_getspecific(key_) != nullptr || state->retained_bytes() > kKeptStateBytes) return;
-    if (pthread_setspecific(key_, state.get()) == 0) state.release();
+void keep_for_next_plan(std::unique_ptr<PlanState> state) noexcept {
+  if (state->retained_bytes() > kKeptStateBytes) return;
+  for (std::atomic<PlanState*>& slot : kept_states) {
+    PlanState* empty = nullptr;
+    if (slot.load(std::memory_order_relaxed) == nullptr &&
+        slot.compare_exchange_strong(empty, state.get(), std::memory_order_release, std::memory_order_relaxed)) {
+      state.release();
+      return;
+    }
   }
-
- private:
-  static void free_state(void* state) noexcept { delete static_cast<PlanState*>(state); }
-
-  pthread_key_t key_{};
-  bool created_ = false;
-};
-
-const KeptStateKey& kept_state() noexcept {
-  static const KeptStateKey key;
-  return key;
 }
 
 std::unique_ptr<PlanState> state_for(std::string_view payload) {
-  std::unique_ptr<PlanState> state = kept_state().take();
+  std::unique_ptr<PlanState> state = take_kept_state();
   if (memory::allocation_failures_armed()) state.reset();  // a test walks every allocation of a first call
   if (state == nullptr) state = std::make_unique<PlanState>();
   state->start(payload);
   return state;
 }
-
-void keep_for_next_plan(std::unique_ptr<PlanState> state) noexcept { kept_state().keep(std::move(state)); }
 
 }  // namespace
 
