@@ -3,6 +3,7 @@
 the checkout on the import path."""
 
 import os
+import re
 import shutil
 import subprocess
 from pathlib import Path
@@ -13,7 +14,8 @@ if "VORNEL_VENV" not in os.environ:
     pytest.skip("run by tools/test, which installs a wheel into VORNEL_VENV", allow_module_level=True)
 
 VENV = Path(os.environ["VORNEL_VENV"])
-EXAMPLE = Path(__file__).resolve().parents[2] / "examples" / "customers.json"
+ROOT = Path(__file__).resolve().parents[2]
+EXAMPLE = ROOT / "examples" / "customers.json"
 ROWS = b'[{"id":1,"plan":"pro"},{"id":2,"plan":"pro"}]'
 COLUMNAR = b'{"columns":["id"],"rows":[[1],[2]],"constants":{"plan":"pro"}}\n'
 
@@ -48,6 +50,21 @@ def test_the_wheel_carries_the_stubs_and_the_licence(run):
     assert "vornel_codec-stubs/__init__.pyi" in files
     assert "vornel_codec_cli.py" in files
     assert any(f.endswith(".dist-info/licenses/LICENSE") for f in files)
+
+
+@pytest.mark.skipif("VORNEL_WHEEL" not in os.environ, reason="installed from a source distribution, not a wheel")
+def test_the_wheel_carries_the_oldest_manylinux_tag_its_symbols_allow():
+    """auditwheel reads the symbol versions the module needs from libc, the
+    C++ runtime and libgcc_s; the wheel must carry the tag they allow, one no
+    newer than the manylinux_2_28 that the README promises."""
+    wheel = Path(os.environ["VORNEL_WHEEL"])
+    done = subprocess.run([ROOT / "tools" / "auditwheel", "show", wheel], capture_output=True, text=True, timeout=600)
+    assert done.returncode == 0, done.stderr
+    allowed = re.search(r'consistent\s+with\s+the\s+following\s+platform\s+tag:\s+"([^"]+)"', done.stdout)
+    assert allowed, done.stdout
+    assert wheel.name.removesuffix(".whl").split("-")[-1].split(".") == [allowed[1]]
+    glibc = re.fullmatch(r"manylinux_(\d+)_(\d+)_(x86_64|aarch64)", allowed[1])
+    assert glibc and (int(glibc[1]), int(glibc[2])) <= (2, 28), allowed[1]
 
 
 COMMANDS = [
