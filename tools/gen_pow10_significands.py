@@ -24,6 +24,8 @@ Everything is exact integer arithmetic; there is no floating point here.
 
 import sys
 
+import generated_header
+
 Q_MIN, Q_MAX = -1074, 971  # binary exponents of c * 2^q, c < 2^53
 
 
@@ -147,21 +149,5 @@ def render() -> str:
     return "\n".join(lines)
 
 
-def main(argv: list[str]) -> int:
-    text = render()
-    if len(argv) == 3 and argv[1] == "--check":
-        with open(argv[2], encoding="utf-8") as f:
-            if f.read() != text:
-                print(f"{argv[2]} differs from the generator's output", file=sys.stderr)
-                return 1
-        print(f"{argv[2]} matches the generator's output")
-        return 0
-    if len(argv) != 1:
-        print(__doc__, file=sys.stderr)
-        return 2
-    sys.stdout.write(text)
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(generated_header.run(render, __doc__, sys.argv))

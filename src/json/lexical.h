@@ -40,19 +40,22 @@ inline constexpr std::array<int8_t, 256> kHexDigitValue = [] {
   return table;
 }();
 
+}  // namespace lexical_detail
+
+// The escapes of a backslash and one letter that stand for a byte the
+// writer must escape, as (letter, byte): the writer writes these bytes so.
+inline constexpr std::array<std::array<char, 2>, 7> kShortEscapes = {
+    {{'"', '"'}, {'\\', '\\'}, {'b', '\b'}, {'f', '\f'}, {'n', '\n'}, {'r', '\r'}, {'t', '\t'}}};
+
+namespace lexical_detail {
 // What a backslash and this letter stand for, or -1 for a letter that
-// makes no escape ('u' included: it takes four hex digits).
+// makes no escape ('u' included: it takes four hex digits). "\/" stands for
+// '/', which the writer writes as it is.
 inline constexpr std::array<int8_t, 256> kSimpleEscape = [] {
   std::array<int8_t, 256> table{};
   table.fill(-1);
-  table['"'] = '"';
-  table['\\'] = '\\';
+  for (const auto& [letter, byte] : kShortEscapes) table[static_cast<unsigned char>(letter)] = byte;
   table['/'] = '/';
-  table['b'] = '\b';
-  table['f'] = '\f';
-  table['n'] = '\n';
-  table['r'] = '\r';
-  table['t'] = '\t';
   return table;
 }();
 }  // namespace lexical_detail

@@ -10,6 +10,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "json/lexical.h"
 #include "json/scan.h"
 #include "json/shortest_float.h"
 #include "json/utf8.h"
@@ -71,13 +72,7 @@ namespace {
 constexpr std::array<char, 256> kEscape = [] {
   std::array<char, 256> table{};
   for (int byte = 0; byte < 0x20; ++byte) table[byte] = 'u';
-  table['\b'] = 'b';
-  table['\t'] = 't';
-  table['\n'] = 'n';
-  table['\f'] = 'f';
-  table['\r'] = 'r';
-  table['"'] = '"';
-  table['\\'] = '\\';
+  for (const auto& [letter, byte] : kShortEscapes) table[static_cast<unsigned char>(byte)] = letter;
   return table;
 }();
 
