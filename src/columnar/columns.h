@@ -74,7 +74,6 @@ class ColumnTable {
   size_t retained_bytes() const noexcept;
 
   std::vector<Column>& columns() noexcept { return columns_; }
-  const std::vector<Column>& columns() const noexcept { return columns_; }
 
   bool is(uint32_t column, std::string_view name) const noexcept {
     const std::string_view held = columns_[column].name;

@@ -88,7 +88,6 @@ class Value {
 
   std::string_view as_string() const noexcept { return {str_.data, str_.size}; }
   std::span<const Value> as_array() const noexcept { return {arr_.data, arr_.size}; }
-  std::span<Value> as_array() noexcept { return {arr_.data, arr_.size}; }
   const Map& as_object() const noexcept { return *map_; }
   Map& as_object() noexcept { return *map_; }
 
@@ -154,7 +153,6 @@ class Map {
   ~Map() = default;
 
   size_t size() const noexcept { return size_; }
-  bool empty() const noexcept { return size_ == 0; }
   std::span<const Member> members() const noexcept { return {members_, size_}; }
   std::span<Member> members() noexcept { return {members_, size_}; }
   const Member* begin() const noexcept { return members_; }

@@ -50,6 +50,10 @@ TRANSFORMS = [
      b'{"columns":["n"],"rows":[[[1]],[[1.0]]],"constants":{}}'),
     ("objects_match_in_any_order", b'[{"x":{"p":1,"q":2}},{"x":{"q":2,"p":1}}]',
      b'{"columns":[],"rows":[[],[]],"constants":{"x":{"p":1,"q":2}}}'),
+    ("objects_holding_containers_match_in_any_order",
+     b'[{"x":{"p":[1,{"r":"]"}],"q":{}}},{"x":{"q":{},"p":[1,{"r":"]"}]}},{"x":{"q":{},"p":[1,{"r":"}"}]}}]',
+     b'{"columns":["x"],"rows":[[{"p":[1,{"r":"]"}],"q":{}}],[{"q":{},"p":[1,{"r":"]"}]}],'
+     b'[{"q":{},"p":[1,{"r":"}"}]}]],"constants":{}}'),
     ("case_and_empty_names", b'[{"A":1,"a":2,"":3},{"A":2,"a":2,"":4}]',
      b'{"columns":["A",""],"rows":[[1,3],[2,4]],"constants":{"a":2}}'),
     ("number_against_string", b'[{"v":1},{"v":"1"}]', b'{"columns":["v"],"rows":[[1],["1"]],"constants":{}}'),
