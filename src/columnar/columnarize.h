@@ -51,7 +51,7 @@ class Plan {
   explicit Plan(std::unique_ptr<PlanState> state);
   Plan(Plan&&) noexcept;
   Plan& operator=(Plan&&) noexcept;  // frees the state it held
-  // Hands the state to the thread for its next plan (see plan.cpp).
+  // Leaves the state for a later plan to reuse (see plan.cpp).
   ~Plan();
 
   // The exact length of the columnar document.

@@ -1,5 +1,5 @@
-// The row reader's working storage, kept with a plan's state so that the
-// next plan on the same thread reuses it instead of allocating it afresh.
+// The row reader's working storage, kept with a plan's state so that a
+// later plan reuses it instead of allocating it afresh.
 #pragma once
 
 #include <array>
