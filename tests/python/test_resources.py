@@ -221,10 +221,9 @@ def test_every_allocation_of_a_call_failing_in_turn(walked):
                 if found["steps"] == 0 and not found["crashes"]]
 
 
-# Two allocations end the process today, each from a noexcept function: the
-# row reader's Rewriter constructor, whose std::deque member allocates twice,
-# and the containment's last resort for a fault that is no std::exception,
-# which assigns its message (src/lib/transform_call.cpp).
+# An allocation that fails inside a noexcept function ends the process
+# (std::terminate) instead of raising MemoryError: the walk's forked steps
+# report such an end rather than dying with it.
 def test_no_allocation_failure_ends_the_process(walked):
     crashes = [(case, mode, found["crashes"]) for case, walks in walked.items() for mode, found in walks.items()
                if found["crashes"]]
