@@ -80,6 +80,21 @@ constexpr uint64_t kPowersOfTen[9] = {1, 10, 100, 1000, 10000, 100000, 1000000, 
 // digits, s * 10^count + the run all the more).
 constexpr uint64_t kU64HundredMillionth = UINT64_MAX / 100000000 - 1;
 
+// Appends the digits at p + i to s a word at a time, while s has room for
+// eight more, and moves i past them; returns how many it took. The caller
+// takes the digits that remain one by one.
+[[gnu::always_inline]] inline unsigned append_digit_runs(const char* p, size_t n, size_t& i, uint64_t& s) noexcept {
+  unsigned taken = 0;
+  for (unsigned count = 8; count == 8 && s < kU64HundredMillionth;) {
+    uint64_t run;
+    if (!read_digit_run(p, n, i, count, run)) break;
+    s = s * kPowersOfTen[count] + run;
+    i += count;
+    taken += count;
+  }
+  return taken;
+}
+
 // s * 10^x, composed fast: one conversion of s to a double, then one
 // multiply or divide by the double nearest to a power of ten (after one
 // divide by 1e308 per 308 orders of magnitude beyond the table). Each step
@@ -128,12 +143,7 @@ bool read_number(std::string_view input, size_t& cursor, bool negative, Value& o
     if (is_digit_at(p, n, i)) return fail(failure, ErrorCode::invalid_number, i + 1);
   } else if (first <= 9) {
     s = first;
-    for (unsigned count = 8; count == 8 && s < kU64HundredMillionth;) {
-      uint64_t run;
-      if (!read_digit_run(p, n, i, count, run)) break;
-      s = s * kPowersOfTen[count] + run;
-      i += count;
-    }
+    append_digit_runs(p, n, i, s);
     while (is_digit_at(p, n, i)) {
       const unsigned d = digit_at(p, i);
       if (overflows_u64(s, d)) {
@@ -174,13 +184,7 @@ bool read_number(std::string_view input, size_t& cursor, bool negative, Value& o
     if (digit_at(p, i) > 9) return fail(failure, ErrorCode::invalid_number, i + 1);
     // After a long integer a digit that still fits is appended too; its
     // exponent step cancels that of the first dropped integer digit.
-    for (unsigned count = 8; count == 8 && s < kU64HundredMillionth;) {
-      uint64_t run;
-      if (!read_digit_run(p, n, i, count, run)) break;
-      s = s * kPowersOfTen[count] + run;
-      i += count;
-      x -= static_cast<int32_t>(count);  // at most 20 digits are ever kept, far from saturation
-    }
+    x -= static_cast<int32_t>(append_digit_runs(p, n, i, s));  // at most 20 digits are ever kept: no saturation
     while (is_digit_at(p, n, i)) {
       const unsigned d = digit_at(p, i);
       if (overflows_u64(s, d)) {
