@@ -130,12 +130,10 @@ class RowWriter {
 
   void write_all() {
     size_t first = 0;
+    bool first_row = true;
     for (const RowCells row : state_.rows) {
-      if (first_row_) {
-        first_row_ = false;
-      } else {
-        out_.put(',');
-      }
+      if (!first_row) out_.put(',');
+      first_row = false;
       out_.put('[');
       const size_t end = first + row.count;
       next_ = 0;
@@ -190,7 +188,6 @@ class RowWriter {
 
   const PlanState& state_;
   Output& out_;
-  bool first_row_ = true;
   uint32_t next_ = 0;  // the first place of the row not yet written
   struct Placed {
     uint32_t position;
