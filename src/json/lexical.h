@@ -30,6 +30,11 @@ inline bool is_string_stop(char c) noexcept {
   return b < 0x20 || b == '"' || b == '\\';
 }
 
+// The escapes of a backslash and one letter that stand for a byte the
+// writer must escape, as (letter, byte): the writer writes these bytes so.
+inline constexpr std::array<std::array<char, 2>, 7> kShortEscapes = {
+    {{'"', '"'}, {'\\', '\\'}, {'b', '\b'}, {'f', '\f'}, {'n', '\n'}, {'r', '\r'}, {'t', '\t'}}};
+
 namespace lexical_detail {
 inline constexpr std::array<int8_t, 256> kHexDigitValue = [] {
   std::array<int8_t, 256> table{};
@@ -40,14 +45,6 @@ inline constexpr std::array<int8_t, 256> kHexDigitValue = [] {
   return table;
 }();
 
-}  // namespace lexical_detail
-
-// The escapes of a backslash and one letter that stand for a byte the
-// writer must escape, as (letter, byte): the writer writes these bytes so.
-inline constexpr std::array<std::array<char, 2>, 7> kShortEscapes = {
-    {{'"', '"'}, {'\\', '\\'}, {'b', '\b'}, {'f', '\f'}, {'n', '\n'}, {'r', '\r'}, {'t', '\t'}}};
-
-namespace lexical_detail {
 // What a backslash and this letter stand for, or -1 for a letter that
 // makes no escape ('u' included: it takes four hex digits). "\/" stands for
 // '/', which the writer writes as it is.
